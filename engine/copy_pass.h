@@ -1,0 +1,54 @@
+#pragma once
+// The folder copy pass: brings one destination folder up to date from one source folder.
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/filetime.h"
+
+namespace tarnwick {
+
+// A text or none that one thread publishes and another reads whole.
+class SharedText {
+public:
+    void Set(std::optional<std::string_view> text);
+    std::optional<std::string> Get() const;
+
+private:
+    mutable std::mutex mutex_;
+    std::string text_;
+    bool given_ = false;
+};
+
+// Shared by the copy pass (worker thread) and the main window's progress timer (UI thread).
+struct CopyProgress {
+    SharedText SourcePath;
+    SharedText DestinationPath;
+    std::atomic<bool> Continue{false};
+    std::atomic<std::int32_t> FilesCopied{0};
+};
+
+// -1: source folder missing or not listable; -2: destination folder missing or not creatable;
+// otherwise the number of files copied. The destination folder itself must exist.
+std::int32_t SyncFolders(std::string_view source, std::string_view destination, bool subfolders,
+                         CopyProgress& progress);
+
+// The recursive pass. Without a progress record it runs to the end and publishes nothing.
+std::int32_t CopyFolderPass(std::string_view source, std::string_view destination,
+                            bool subfolders, CopyProgress* progress);
+
+// Copies one file and gives the copy `lastWrite` as its last-write time.
+bool CopyFileKeepTime(std::string_view source, std::string_view destination, bool failIfExists,
+                      platform::FileTime lastWrite);
+
+// True when `source` is later than `destination` plus 2 seconds.
+bool IsNewer(platform::FileTime source, platform::FileTime destination);
+
+// Adds milliseconds to a file time, carrying from the low into the high 32 bits.
+void AddMilliseconds(platform::FileTime& time, std::uint16_t milliseconds);
+
+}  // namespace tarnwick

@@ -1,0 +1,102 @@
+#pragma once
+// Files and folders, addressed by drive paths (see drives.h) or through open folder handles.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/filetime.h"
+
+namespace tarnwick::platform {
+
+inline constexpr std::uint32_t kAttributeReadOnly = 0x01;
+inline constexpr std::uint32_t kAttributeHidden = 0x02;
+inline constexpr std::uint32_t kAttributeDirectory = 0x10;
+inline constexpr std::uint32_t kAttributeNormal = 0x80;
+
+// What a listing or a lookup tells about one entry. Links are followed: a link to a folder is a
+// folder with the target's time; a link that leads nowhere is reported with its own time.
+struct FindData {
+    std::uint32_t attributes = 0;   // kAttributeDirectory for folders
+    FileTime lastWriteTime = 0;
+    std::uint64_t size = 0;
+    std::uint64_t device = 0;       // identity of the entry (after following links), used to
+    std::uint64_t inode = 0;        // recognise a folder already on the current path
+    std::string name;
+};
+
+// The first entry that matches a pattern: a drive path whose last name may hold the wildcards
+// '*' and '?' ("E:\Photos\*.*", "E:\Photos\."). Without wildcards the path itself is looked up.
+// "*.*" matches every name, also names without a dot; a listing reports "." and ".." first.
+// nullopt when nothing matches or the folder cannot be listed.
+std::optional<FindData> FindFirstFile(std::string_view pattern);
+
+// An open folder: lists its entries and answers questions about names inside it without
+// resolving the whole path again. Move-only; closes itself.
+class Directory {
+public:
+    Directory() = default;
+    Directory(Directory&& other) noexcept;
+    Directory& operator=(Directory&& other) noexcept;
+    Directory(const Directory&) = delete;
+    Directory& operator=(const Directory&) = delete;
+    ~Directory();
+
+    // Opens the folder a drive path names (links followed). nullopt when it cannot be listed.
+    static std::optional<Directory> Open(std::string_view drivePath);
+    // Opens a subfolder by name (links followed).
+    std::optional<Directory> OpenChild(const std::string& name) const;
+
+    // The next entry's name, in the order the file system gives them, "." and ".." left out,
+    // names that hold a backslash passed over. The view is valid until the next call.
+    // nullopt at the end of the listing.
+    std::optional<std::string_view> Next();
+
+    // Looks a name up in this folder by the file system's own rules (links followed).
+    std::optional<FindData> Lookup(const std::string& name) const;
+
+    // Creates a subfolder; false when it cannot be created (also when something of that name is
+    // already there).
+    bool MakeChild(const std::string& name) const;
+
+    // This folder's own identity (device, inode).
+    std::uint64_t Device() const { return device_; }
+    std::uint64_t Inode() const { return inode_; }
+
+    bool IsOpen() const { return fd_ >= 0; }
+    int NativeHandle() const { return fd_; }
+
+private:
+    explicit Directory(int fd);
+    void Close();
+
+    int fd_ = -1;
+    void* stream_ = nullptr;  // the listing, opened on the first Next()
+    std::uint64_t device_ = 0;
+    std::uint64_t inode_ = 0;
+};
+
+// Copies the file `name` of `from` to `toName` in `to` and gives the copy `lastWrite` as its
+// last-write time. The copy is written to a temporary file in `to` that is renamed over the
+// target only when it is complete; a failed copy removes the temporary file and leaves the old
+// target untouched. Fails (false) when the source is not a regular file (folders, FIFOs,
+// devices, sockets), when `failIfExists` is set and the target exists, when the target is a
+// folder, and when the target is read-only (no write permission, also for root).
+bool CopyFileAt(const Directory& from, const std::string& name, const Directory& to,
+                const std::string& toName, bool failIfExists, FileTime lastWrite);
+
+// The same for two drive paths.
+bool CopyFileByPath(std::string_view from, std::string_view to, bool failIfExists,
+                    FileTime lastWrite);
+
+// Copies a file with its own last-write time and permissions (the executable for Copy and Run).
+bool CopyFileKeepingAttributes(std::string_view from, std::string_view to, bool failIfExists);
+
+// Creates one folder; false when it cannot be created or something of that name exists.
+bool CreateDirectory(std::string_view drivePath);
+
+// Renames a file or folder; never replaces an existing entry of the new name.
+bool MoveFile(std::string_view fromDrivePath, std::string_view toDrivePath);
+
+}  // namespace tarnwick::platform

@@ -1,0 +1,12 @@
+#pragma once
+// The real drive map of a Linux system (mount table, sysfs, volume ids).
+
+#include <memory>
+
+#include "platform/drives.h"
+
+namespace tarnwick::platform {
+
+std::shared_ptr<DriveMap> CreateLinuxDriveMap();
+
+}  // namespace tarnwick::platform

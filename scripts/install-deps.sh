@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages Tarnwick needs to build, run and test, skipping those already
+# installed. Run as root.
+set -euo pipefail
+
+packages=(
+    # build
+    g++ cmake ninja-build pkg-config qt6-base-dev libblkid-dev libgtest-dev libgmock-dev
+    libbenchmark-dev
+    # tests: fuzzing, virtual display, volumes, independent checks
+    clang libclang-rt-14-dev xvfb xauth xdotool imagemagick x11-apps
+    dosfstools exfatprogs exfat-fuse fusefat ntfs-3g fuse3 util-linux rsync
+    # benchmarks
+    hyperfine time
+)
+
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if ((${#missing[@]})); then
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -q
+    apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi

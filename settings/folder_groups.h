@@ -1,0 +1,44 @@
+#pragma once
+// Folder groups of this computer: one section "<group>_<computer>" per group, five keys per
+// folder, the deleted marker "!" and the re-lettering of moved drives.
+
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace tarnwick {
+
+inline constexpr const char* kDeletedMarker = "!";
+
+struct FolderEntry {
+    std::string Path;
+    int DriveType = -1;
+    std::string Serial;
+    bool Merge = false;
+    bool Subfolders = false;
+};
+
+struct FolderGroup {
+    int Number = 0;
+    std::map<int, FolderEntry> Entries;
+};
+
+int FindFreeGroup();
+int FindFreeEntry(int group);
+bool WriteFolderEntry(int group, int entry, const FolderEntry& folder);
+int AddFolderGroup(const FolderEntry& source);
+int AddFolderEntry(int group, const FolderEntry& destination);
+bool DeleteFolderGroup(int group);
+bool DeleteFolderEntry(int group, int entry);
+
+// Found: `path` (re-lettered for drive types 2 and 3), `merge` and `subfolders` are set.
+// Not found: all three keep what they held.
+bool ReadFolderEntry(int group, int entry, std::string& path, bool& merge, bool& subfolders);
+
+// (group number, path to show) of the live groups, re-lettered for drive type 2 only.
+std::vector<std::pair<int, std::string>> ListFolderGroups();
+// (entry number, path to show) of the live destinations of a group.
+std::vector<std::pair<int, std::string>> ListFolderEntries(int group);
+
+}  // namespace tarnwick
