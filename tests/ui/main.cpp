@@ -1,0 +1,13 @@
+// GUI tests build the real windows on Qt's offscreen platform.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "ui/Application.h"
+
+int main(int argc, char** argv) {
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    tarnwick::ui::Application app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,52 @@
+#include "ui/Shell.h"
+
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QProcess>
+#include <QUrl>
+
+namespace tarnwick::ui {
+
+namespace {
+MessageBoxHook gMessageBoxHook;
+OpenHook gOpenHook;
+OpenHook gStartHook;
+}  // namespace
+
+void ShowMessageBox(QWidget* parent, BoxIcon icon, const QString& caption, const QString& text) {
+    if (gMessageBoxHook) {
+        gMessageBoxHook(icon, caption, text);
+        return;
+    }
+    QMessageBox box(icon == BoxIcon::Error ? QMessageBox::Critical : QMessageBox::NoIcon, caption,
+                    text, QMessageBox::Ok, parent);
+    box.exec();
+}
+
+void ShowErrorMessage(const QString& text) {
+    ShowMessageBox(nullptr, BoxIcon::Error, QStringLiteral("Tarnwick"), text);
+}
+
+bool OpenDocument(const QString& urlOrNativePath) {
+    if (gOpenHook) {
+        return gOpenHook(urlOrNativePath);
+    }
+    const QUrl url = urlOrNativePath.startsWith('/') ? QUrl::fromLocalFile(urlOrNativePath)
+                                                     : QUrl(urlOrNativePath);
+    return QDesktopServices::openUrl(url);
+}
+
+bool StartProgram(const QString& nativePath) {
+    if (gStartHook) {
+        return gStartHook(nativePath);
+    }
+    return QProcess::startDetached(nativePath, {}, QFileInfo(nativePath).absolutePath());
+}
+
+void SetMessageBoxHookForTesting(MessageBoxHook hook) { gMessageBoxHook = std::move(hook); }
+void SetOpenDocumentHookForTesting(OpenHook hook) { gOpenHook = std::move(hook); }
+void SetStartProgramHookForTesting(OpenHook hook) { gStartHook = std::move(hook); }
+
+}  // namespace tarnwick::ui
