@@ -1,0 +1,12 @@
+# tarnwick_embed_version(<target> <major> <minor> <release> <build>)
+# Gives an executable a version record in a section of its own, read back by the About window.
+function(tarnwick_embed_version target major minor release build)
+    set(VR_MAJOR ${major})
+    set(VR_MINOR ${minor})
+    set(VR_RELEASE ${release})
+    set(VR_BUILD ${build})
+    set(out ${CMAKE_CURRENT_BINARY_DIR}/${target}_version_record.cpp)
+    configure_file(${PROJECT_SOURCE_DIR}/cmake/version_record.cpp.in ${out} @ONLY)
+    target_sources(${target} PRIVATE ${out})
+    target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR})
+endfunction()

@@ -1,0 +1,167 @@
+#include "ui/Fabout.h"
+
+#include <algorithm>
+
+#include <QApplication>
+#include <QFrame>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QStyle>
+
+#include "platform/system.h"
+#include "platform/version.h"
+#include "ui/Text.h"
+
+namespace tarnwick::ui {
+
+QString VersionText() {
+    const auto executable = platform::NativeExecutablePath();
+    if (!executable) {
+        return {};
+    }
+    const auto version = platform::ReadFileVersion(*executable);
+    if (!version) {
+        return {};
+    }
+    return QStringLiteral("%1.%2.%3.%4")
+        .arg(version->major)
+        .arg(version->minor)
+        .arg(version->release)
+        .arg(version->build);
+}
+
+namespace {
+
+QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text, int left, int top) {
+    auto* label = new QLabel(text, parent);
+    label->setObjectName(name);
+    label->move(left, top);
+    label->adjustSize();
+    return label;
+}
+
+QFrame* MakePanel(QWidget* parent, const char* name, const QRect& geometry) {
+    auto* panel = new QFrame(parent);
+    panel->setObjectName(name);
+    panel->setGeometry(geometry);
+    // A raised inner and a lowered outer bevel: an etched frame.
+    panel->setFrameStyle(QFrame::Box | QFrame::Sunken);
+    panel->setLineWidth(1);
+    panel->setMidLineWidth(0);
+    return panel;
+}
+
+QLineEdit* MakeReadOnlyField(QWidget* parent, const char* name, const QString& text,
+                             const QRect& geometry) {
+    auto* field = new QLineEdit(text, parent);
+    field->setObjectName(name);
+    field->setGeometry(geometry);
+    field->setReadOnly(true);
+    field->setFrame(true);
+    QPalette palette = field->palette();
+    palette.setColor(QPalette::Base, palette.color(QPalette::Button));
+    field->setPalette(palette);
+    return field;
+}
+
+}  // namespace
+
+TfrmAbout::TfrmAbout(QWidget* parent) : QDialog(parent) {
+    setObjectName("frmAbout");
+    setWindowTitle(QStringLiteral("About"));
+    // A fixed dialog border with the system menu: a close button, no resizing.
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+    setFixedSize(329, 373);
+
+    // The window is laid out to the pixel; a compact font keeps every text inside its place.
+    QFont compact = font();
+    compact.setPixelSize(11);
+    setFont(compact);
+
+    Panel1 = MakePanel(this, "Panel1", {8, 8, 305, 185});
+    Image1 = new QLabel(Panel1);
+    Image1->setObjectName("Image1");
+    Image1->setGeometry(32, 16, 32, 32);
+    Image1->setPixmap(style()->standardIcon(QStyle::SP_BrowserReload).pixmap(32, 32));
+
+    ProductName = MakeLabel(Panel1, "ProductName", QStringLiteral("Tarnwick"), 72, 16);
+    QFont large = ProductName->font();
+    large.setPixelSize(19);
+    large.setBold(true);
+    ProductName->setFont(large);
+    ProductName->adjustSize();
+
+    // "2010", "Version" and the version text read as one line; each starts where the one
+    // before it ends, whatever the font.
+    Label4 = MakeLabel(Panel1, "Label4", QStringLiteral("2010"), 80, 40);
+    Label3 = MakeLabel(Panel1, "Label3", QStringLiteral("Version"),
+                       std::max(108, Label4->geometry().right() + 6), 40);
+    lblVersion = MakeLabel(Panel1, "lblVersion", QStringLiteral("1.0"),
+                           std::max(145, Label3->geometry().right() + 6), 40);
+    lblVersion->resize(300 - lblVersion->x(), lblVersion->height());
+
+    RightsNotice =
+        MakeLabel(Panel1, "RightsNotice", QStringLiteral("All rights reserved."), 72, 64);
+    Label2 = MakeLabel(Panel1, "Label2", QStringLiteral("The Tarnwick developers"), 88, 80);
+    Comments = MakeLabel(Panel1, "Comments", QStringLiteral("Phone: not published"), 88, 96);
+    Label1 = MakeLabel(Panel1, "Label1", QStringLiteral("Mobile: not published"), 88, 112);
+    Label8 = MakeLabel(Panel1, "Label8", QStringLiteral("E-mail: not published"), 88, 128);
+
+    Label9 = new QLabel(QStringLiteral("When using Tarnwick, Always make sure your Windows system "
+                                       "date and time are up-to-date."),
+                        Panel1);
+    Label9->setObjectName("Label9");
+    Label9->setWordWrap(true);
+    Label9->setGeometry(24, 152, 260, 28);
+    Label9->setStyleSheet(QStringLiteral("color: blue;"));
+
+    Label10 = new QLabel(QStringLiteral("Use at your own risk."), Panel1);
+    Label10->setObjectName("Label10");
+    Label10->setWordWrap(true);
+    Label10->setAlignment(Qt::AlignRight | Qt::AlignTop);
+    Label10->setGeometry(158, 2, 137, 14);
+
+    Panel2 = MakePanel(this, "Panel2", {8, 191, 305, 138});
+    Label5 = new QLabel(QStringLiteral("If Tarnwick is useful to you, please consider a small "
+                                       "donation to keep it going."),
+                        Panel2);
+    Label5->setObjectName("Label5");
+    Label5->setWordWrap(true);
+    Label5->setGeometry(24, 8, 253, 28);
+
+    GroupBox1 = new QGroupBox(QStringLiteral("Bank account Information"), Panel2);
+    GroupBox1->setObjectName("GroupBox1");
+    GroupBox1->setGeometry(16, 48, 273, 80);
+    Label6 = MakeLabel(GroupBox1, "Label6", QStringLiteral("SWIFT (BIC):"), 8, 27);
+    Label7 = MakeLabel(GroupBox1, "Label7", QStringLiteral("IBAN Number:"), 8, 53);
+    const int fieldLeft =
+        std::max({80, Label6->geometry().right() + 6, Label7->geometry().right() + 6});
+    Edit1 = MakeReadOnlyField(GroupBox1, "Edit1", QStringLiteral("not published"),
+                              {fieldLeft, 24, 265 - fieldLeft, 21});
+    Edit2 = MakeReadOnlyField(GroupBox1, "Edit2", QStringLiteral("not published"),
+                              {fieldLeft, 50, 265 - fieldLeft, 21});
+
+    bbtnOk = new QPushButton(style()->standardIcon(QStyle::SP_DialogCloseButton),
+                             QStringLiteral("&Close"), this);
+    bbtnOk->setObjectName("bbtnOk");
+    bbtnOk->setGeometry(127, 339, 75, 25);
+    connect(bbtnOk, &QPushButton::clicked, this, [this] { done(1); });
+}
+
+void TfrmAbout::FormShow() {
+    lblVersion->setText(VersionText());
+}
+
+void TfrmAbout::reject() {
+    done(2);
+}
+
+void TfrmAbout::showEvent(QShowEvent* event) {
+    FormShow();
+    QDialog::showEvent(event);
+}
+
+}  // namespace tarnwick::ui
