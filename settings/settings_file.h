@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/profile.h"
+
 namespace tarnwick {
 
 // The one error the settings store raises: "Unable to write to <settings file path>".
@@ -14,11 +16,21 @@ public:
     explicit SettingsError(const std::string& settingsPath);
 };
 
-// The computer name that names this computer's sections; nullopt when it cannot be had.
+// The computer name that names this computer's sections; nullopt when it cannot be had (also
+// when it could not be part of a section name).
 std::optional<std::string> ComputerName();
 
-// Access object: forms the file's path on construction and reads or writes the file anew on
-// every call. Nothing is cached.
+// The settings file's drive path for an executable's drive path: the extension of the file name
+// (from its last ".") replaced by ".INI", or ".INI" appended. Empty for a path shorter than 4
+// characters, which names no executable.
+std::string SettingsFilePathFor(std::string_view executablePath);
+
+// Access object: forms the file's path on construction; every call sees the file as it is at
+// that moment (nothing is remembered between calls that the file does not still hold). Use one
+// object per operation and thread.
+//
+// Without the executable's path no file can be named: reads give their defaults and writes
+// raise SettingsError.
 class SettingsFile {
 public:
     SettingsFile();
@@ -28,7 +40,9 @@ public:
     int ReadInteger(std::string_view section, std::string_view key, int defaultValue) const;
     bool ReadBool(std::string_view section, std::string_view key, bool defaultValue) const;
 
-    // Each raises SettingsError when the write fails; the file then stays as it was.
+    // Each raises SettingsError when the write fails; the file then stays as it was. Section and
+    // key names and values with a CR, LF or NUL, section names with ']', and values longer than
+    // platform::kMaxProfileValueLength (they would not read back whole) are refused that way.
     void WriteString(std::string_view section, std::string_view key, std::string_view value);
     void WriteBool(std::string_view section, std::string_view key, bool value);
     void EraseSection(std::string_view section);
@@ -40,6 +54,7 @@ public:
 private:
     std::string path_;        // drive path, for messages
     std::string nativePath_;  // where the file is read and written
+    mutable platform::ProfileFile profile_;
 };
 
 }  // namespace tarnwick
