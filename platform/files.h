@@ -18,11 +18,11 @@ inline constexpr std::uint32_t kAttributeNormal = 0x80;
 // What a listing or a lookup tells about one entry. Links are followed: a link to a folder is a
 // folder with the target's time; a link that leads nowhere is reported with its own time.
 struct FindData {
-    std::uint32_t attributes = 0;   // kAttributeDirectory for folders
+    std::uint32_t attributes = 0;  // kAttributeDirectory for folders
     FileTime lastWriteTime = 0;
     std::uint64_t size = 0;
-    std::uint64_t device = 0;       // identity of the entry (after following links), used to
-    std::uint64_t inode = 0;        // recognise a folder already on the current path
+    std::uint64_t device = 0;  // identity of the entry (after following links), used to
+    std::uint64_t inode = 0;   // recognise a folder already on the current path
     std::string name;
 };
 
@@ -31,6 +31,10 @@ struct FindData {
 // "*.*" matches every name, also names without a dot; a listing reports "." and ".." first.
 // nullopt when nothing matches or the folder cannot be listed.
 std::optional<FindData> FindFirstFile(std::string_view pattern);
+
+// What a listing says about an entry without looking at it: links and file systems that do not
+// report types give kUnknown (ask Lookup).
+enum class EntryKind { kUnknown, kFile, kFolder, kOther };
 
 // An open folder: lists its entries and answers questions about names inside it without
 // resolving the whole path again. Move-only; closes itself.
@@ -52,6 +56,8 @@ public:
     // names that hold a backslash passed over. The view is valid until the next call.
     // nullopt at the end of the listing.
     std::optional<std::string_view> Next();
+    // What the listing said about the entry Next() returned last.
+    EntryKind LastKind() const { return lastKind_; }
 
     // Looks a name up in this folder by the file system's own rules (links followed).
     std::optional<FindData> Lookup(const std::string& name) const;
@@ -75,6 +81,7 @@ private:
     void* stream_ = nullptr;  // the listing, opened on the first Next()
     std::uint64_t device_ = 0;
     std::uint64_t inode_ = 0;
+    EntryKind lastKind_ = EntryKind::kUnknown;
 };
 
 // Copies the file `name` of `from` to `toName` in `to` and gives the copy `lastWrite` as its
@@ -85,6 +92,11 @@ private:
 // folder, and when the target is read-only (no write permission, also for root).
 bool CopyFileAt(const Directory& from, const std::string& name, const Directory& to,
                 const std::string& toName, bool failIfExists, FileTime lastWrite);
+
+// True for the name of the hidden temporary file a copy writes before renaming it over its
+// target. Only a crash in the middle of a copy leaves one behind; listings of the copy pass
+// leave such names alone.
+bool IsTemporaryCopyName(std::string_view name);
 
 // The same for two drive paths.
 bool CopyFileByPath(std::string_view from, std::string_view to, bool failIfExists,

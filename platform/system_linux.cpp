@@ -1,0 +1,113 @@
+#include <limits.h>
+#include <sys/utsname.h>
+#include <unistd.h>
+
+#include <mutex>
+
+#include "platform/drives.h"
+#include "platform/system.h"
+
+namespace tarnwick::platform {
+
+namespace {
+
+// The original platform's names hold at most 15 characters.
+constexpr std::size_t kMaxComputerName = 15;
+// Paths exchanged with the executable-path query fit 1,024 bytes with their terminator.
+constexpr std::size_t kMaxExecutablePath = 1023;
+
+std::mutex gSeamMutex;
+std::optional<std::string> gComputerNameForTesting;
+std::optional<std::string> gExecutablePathForTesting;
+
+// nullopt: no seam set; a set seam answers its value, an empty value meaning "cannot be had".
+std::optional<std::optional<std::string>> SeamValue(const std::optional<std::string>& seam) {
+    if (!seam) {
+        return std::nullopt;
+    }
+    if (seam->empty()) {
+        return std::optional<std::string>{};
+    }
+    return std::optional<std::string>{*seam};
+}
+
+}  // namespace
+
+std::optional<std::string> ComputerName() {
+    try {
+        {
+            std::lock_guard lock(gSeamMutex);
+            if (auto seam = SeamValue(gComputerNameForTesting)) {
+                return *seam;
+            }
+        }
+        utsname names{};
+        if (::uname(&names) != 0) {
+            return std::nullopt;
+        }
+        std::string name = names.nodename;
+        name = name.substr(0, name.find('.'));
+        if (name.size() > kMaxComputerName) {
+            name.resize(kMaxComputerName);
+        }
+        for (char& c : name) {
+            if (c >= 'a' && c <= 'z') {
+                c = static_cast<char>(c - 'a' + 'A');
+            }
+        }
+        if (name.empty()) {
+            return std::nullopt;
+        }
+        return name;
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+}
+
+std::optional<std::string> NativeExecutablePath() {
+    try {
+        {
+            std::lock_guard lock(gSeamMutex);
+            if (auto seam = SeamValue(gExecutablePathForTesting)) {
+                return *seam;
+            }
+        }
+        std::string path(PATH_MAX, '\0');
+        const ssize_t length = ::readlink("/proc/self/exe", path.data(), path.size());
+        if (length <= 0 || static_cast<std::size_t>(length) >= path.size()) {
+            return std::nullopt;
+        }
+        path.resize(static_cast<std::size_t>(length));
+        return path;
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+}
+
+std::optional<std::string> ExecutablePath() {
+    try {
+        const auto native = NativeExecutablePath();
+        if (!native) {
+            return std::nullopt;
+        }
+        auto drivePath = ToDrivePath(*native);
+        if (!drivePath || drivePath->size() > kMaxExecutablePath) {
+            return std::nullopt;
+        }
+        return drivePath;
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+}
+
+void SetComputerNameForTesting(std::optional<std::string> name) {
+    std::lock_guard lock(gSeamMutex);
+    gComputerNameForTesting = std::move(name);
+}
+
+void SetExecutablePathForTesting(std::optional<std::string> nativePath) {
+    std::lock_guard lock(gSeamMutex);
+    gExecutablePathForTesting = std::move(nativePath);
+}
+
+}  // namespace tarnwick::platform
