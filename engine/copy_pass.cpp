@@ -1,0 +1,293 @@
+#include "engine/copy_pass.h"
+
+#include <exception>
+#include <utility>
+#include <vector>
+
+#include "engine/folders.h"
+#include "engine/queries.h"
+#include "platform/files.h"
+
+namespace tarnwick {
+
+void SharedText::Set(std::optional<std::string_view> text) {
+    std::lock_guard lock(mutex_);
+    // Assigning into the existing text reuses its storage: no allocation once it is large enough.
+    if (text) {
+        text_.assign(*text);
+    } else {
+        text_.clear();
+    }
+    given_ = text.has_value();
+}
+
+std::optional<std::string> SharedText::Get() const {
+    std::lock_guard lock(mutex_);
+    if (!given_) {
+        return std::nullopt;
+    }
+    return text_;
+}
+
+namespace {
+
+constexpr std::string_view kListingPattern = "\\*.*";
+
+struct Identity {
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    bool operator==(const Identity&) const = default;
+};
+
+Identity IdentityOf(const platform::Directory& folder) {
+    return {folder.Device(), folder.Inode()};
+}
+
+// One pass over a tree. The walk works on open folders (names resolved relative to their
+// folder, one listing open per level) and keeps one source and one destination path text that
+// grow and shrink with it; their only use is the progress display and the path limit.
+class Walk {
+public:
+    Walk(bool subfolders, CopyProgress* progress) : subfolders_(subfolders), progress_(progress) {}
+
+    std::int32_t Run(std::string_view source, std::string_view destination) {
+        source_.assign(source);
+        destination_.assign(destination);
+        if (!PublishFolderStart()) {
+            return -1;
+        }
+        auto sourceFolder = platform::Directory::Open(source);
+        if (!sourceFolder) {
+            return -1;
+        }
+        if (CreateFolderPath(destination) < 0) {
+            return -2;
+        }
+        auto destinationFolder = platform::Directory::Open(destination);
+        if (destinationFolder) {
+            destinationRoot_ = IdentityOf(*destinationFolder);
+        }
+        path_.push_back(IdentityOf(*sourceFolder));
+        return Folder(*sourceFolder, destinationFolder ? &*destinationFolder : nullptr);
+    }
+
+    // Files copied so far, for an answer when the walk has to be abandoned.
+    std::int32_t Copied() const { return copied_; }
+
+private:
+    bool Continue() const {
+        return progress_ == nullptr || progress_->Continue.load(std::memory_order_relaxed);
+    }
+
+    void Publish(std::string_view source, std::string_view destination) {
+        if (progress_ != nullptr) {
+            progress_->SourcePath.Set(source);
+            progress_->DestinationPath.Set(destination);
+        }
+    }
+
+    // A folder's pass shows its listing pattern and an empty destination. False when the pattern
+    // does not fit the path limit: such a folder cannot be listed.
+    bool PublishFolderStart() {
+        const std::size_t length = source_.size();
+        const std::string_view pattern =
+            source_.ends_with('\\') ? kListingPattern.substr(1) : kListingPattern;
+        if (length + pattern.size() > kMaxPathLength) {
+            return false;
+        }
+        if (progress_ != nullptr) {
+            source_.append(pattern);
+            Publish(source_, {});
+            source_.resize(length);
+        }
+        return true;
+    }
+
+    // folder + "\" + name; a drive root ("E:\") already ends with its backslash.
+    static void Join(std::string& path, std::size_t folderLength, std::string_view name) {
+        path.resize(folderLength);
+        AppendCharIfMissing(path, '\\');
+        path.append(name);
+    }
+
+    bool OnCurrentPath(const Identity& folder) const {
+        if (destinationRoot_ && folder == *destinationRoot_) {
+            return true;  // the destination lies inside the source: never copy it into itself
+        }
+        for (const Identity& ancestor : path_) {
+            if (ancestor == folder) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    // Lists one source folder and handles its entries in the order the file system gives them.
+    // `destination` is null when the destination folder could not be made: then every copy into
+    // it fails, as it would on its path.
+    std::int32_t Folder(platform::Directory& source, const platform::Directory* destination) {
+        const std::size_t sourceLength = source_.size();
+        const std::size_t destinationLength = destination_.size();
+        std::int32_t count = 0;
+        while (Continue()) {
+            const auto entry = source.Next();
+            if (!entry) {
+                break;
+            }
+            if (platform::IsTemporaryCopyName(*entry)) {
+                continue;
+            }
+            Join(source_, sourceLength, *entry);
+            Join(destination_, destinationLength, *entry);
+            // A longer path would not fit: passed over, never cut short into another path.
+            if (source_.size() > kMaxPathLength || destination_.size() > kMaxPathLength) {
+                continue;
+            }
+            Publish(source_, destination_);
+            name_.assign(*entry);
+            count += Entry(source, destination, source.LastKind());
+        }
+        source_.resize(sourceLength);
+        destination_.resize(destinationLength);
+        return count;
+    }
+
+    // Files copied for one entry (0 or 1 for a file, the subfolder's count for a folder).
+    std::int32_t Entry(platform::Directory& source, const platform::Directory* destination,
+                       platform::EntryKind kind) {
+        std::optional<platform::FindData> data;
+        if (kind == platform::EntryKind::kUnknown) {
+            data = source.Lookup(name_);
+            if (!data) {
+                return 0;
+            }
+            kind = (data->attributes & platform::kAttributeDirectory) != 0
+                       ? platform::EntryKind::kFolder
+                       : platform::EntryKind::kFile;
+        }
+        if (kind == platform::EntryKind::kFolder) {
+            // Without subfolders a folder takes the file road, where its copy can only fail.
+            if (!subfolders_) {
+                return 0;
+            }
+            const std::int32_t result = Subfolder(source, destination);
+            // The subfolder's pass pointed the display at its own paths.
+            Publish(source_, destination_);
+            return result > 0 ? result : 0;
+        }
+        if (kind != platform::EntryKind::kFile || destination == nullptr) {
+            return 0;  // FIFOs, devices and sockets are not copied; nor is anything into nothing
+        }
+        if (!data) {
+            data = source.Lookup(name_);
+            if (!data) {
+                return 0;
+            }
+        }
+        const platform::FileTime sourceTime = data->lastWriteTime;
+        const auto existing = destination->Lookup(name_);
+        if (existing && !IsNewer(sourceTime, existing->lastWriteTime)) {
+            return 0;
+        }
+        if (!platform::CopyFileAt(source, name_, *destination, name_, false, sourceTime)) {
+            return 0;
+        }
+        ++copied_;
+        if (progress_ != nullptr) {
+            progress_->FilesCopied.fetch_add(1, std::memory_order_relaxed);
+        }
+        return 1;
+    }
+
+    // The pass of one subfolder: -1 when it cannot be listed (or leads back onto the current
+    // path), -2 when its destination folder cannot be made, otherwise its count.
+    std::int32_t Subfolder(platform::Directory& parent,
+                           const platform::Directory* parentDestination) {
+        if (!PublishFolderStart()) {
+            return -1;
+        }
+        auto source = parent.OpenChild(name_);
+        if (!source || OnCurrentPath(IdentityOf(*source))) {
+            return -1;
+        }
+
+        std::optional<platform::Directory> destination;
+        if (parentDestination != nullptr) {
+            destination = parentDestination->OpenChild(name_);
+            if (!destination && parentDestination->MakeChild(name_)) {
+                destination = parentDestination->OpenChild(name_);
+            }
+        }
+        if (!destination) {
+            // The rare road (something in the way, no permission, no parent): decided exactly
+            // as for a path.
+            if (CreateFolderPath(destination_) < 0) {
+                return -2;
+            }
+            destination = platform::Directory::Open(destination_);
+        }
+
+        path_.push_back(IdentityOf(*source));
+        const std::int32_t count = Folder(*source, destination ? &*destination : nullptr);
+        path_.pop_back();
+        return count;
+    }
+
+    const bool subfolders_;
+    CopyProgress* const progress_;
+    std::string source_;
+    std::string destination_;
+    std::string name_;
+    std::vector<Identity> path_;  // the source folders from the top down to the current one
+    std::optional<Identity> destinationRoot_;
+    std::int32_t copied_ = 0;
+};
+
+}  // namespace
+
+std::int32_t SyncFolders(std::string_view source, std::string_view destination, bool subfolders,
+                         CopyProgress& progress) {
+    if (!FolderExists(source)) {
+        return -1;
+    }
+    if (!FolderExists(destination)) {
+        return -2;
+    }
+    return CopyFolderPass(source, destination, subfolders, &progress);
+}
+
+std::int32_t CopyFolderPass(std::string_view source, std::string_view destination, bool subfolders,
+                            CopyProgress* progress) {
+    Walk walk(subfolders, progress);
+    try {
+        return walk.Run(source, destination);
+    } catch (const std::exception&) {
+        return walk.Copied();
+    }
+}
+
+bool CopyFileKeepTime(std::string_view source, std::string_view destination, bool failIfExists,
+                      platform::FileTime lastWrite) {
+    if (source.size() > kMaxPathLength || destination.size() > kMaxPathLength) {
+        return false;
+    }
+    return platform::CopyFileByPath(source, destination, failIfExists, lastWrite);
+}
+
+bool IsNewer(platform::FileTime source, platform::FileTime destination) {
+    platform::FileTime limit = destination;
+    AddMilliseconds(limit, 2000);
+    return source > limit;
+}
+
+void AddMilliseconds(platform::FileTime& time, std::uint16_t milliseconds) {
+    const auto low = static_cast<std::uint32_t>(time);
+    auto high = static_cast<std::uint32_t>(time >> 32);
+    const auto newLow = static_cast<std::uint32_t>(low + std::uint32_t{milliseconds} * 10000U);
+    if (newLow < low) {
+        ++high;
+    }
+    time = (static_cast<platform::FileTime>(high) << 32) | newLow;
+}
+
+}  // namespace tarnwick
