@@ -26,9 +26,13 @@ std::shared_ptr<DriveMap> MapInUse() {
     return RealMap();
 }
 
-char UpperLetter(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+char UpperLetter(char c) {
+    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
 
-bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+bool IsSeparator(char c) {
+    return c == '\\' || c == '/';
+}
 
 std::optional<Drive> FindDrive(DriveMap& map, char letter) {
     letter = UpperLetter(letter);
@@ -122,10 +126,7 @@ std::optional<std::string> ToNativePath(std::string_view drivePath) {
         rest.remove_prefix(end < rest.size() ? end + 1 : end);
     }
 
-    std::string native = drive->root;
-    if (native.empty()) {
-        native = "/";
-    }
+    std::string native = drive->root.empty() ? std::string(1, '/') : drive->root;
     for (const std::string_view name : names) {
         if (native.back() != '/') {
             native.push_back('/');

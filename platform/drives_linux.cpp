@@ -1,28 +1,256 @@
-// Placeholder real drive map: only C: (the root file system). Replaced by the mount-table map.
+// The real drive map: drive letters for the mounts of /proc/self/mountinfo.
+//
+// The parsed table is kept while the kernel reports it unchanged (poll() on the open table answers
+// POLLPRI | POLLERR once the mounts of the namespace changed), so a query with an unchanged table
+// costs one poll() and a copy of the drive list. The list never waits for a network server or a
+// FUSE daemon: those mounts are asked about their medium only by VolumeOf, and only for a bounded
+// time. Serials and labels are kept per mount until the table changes.
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
 #include <sys/statfs.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <fstream>
+#include <mutex>
+#include <system_error>
+#include <thread>
 
 #include "platform/linux_drive_map.h"
+#include "platform/mountinfo.h"
+#include "platform/unique_fd.h"
+#include "platform/volume_id.h"
 
 namespace tarnwick::platform {
 
 namespace {
-class RootOnlyDriveMap : public DriveMap {
+
+// How long VolumeOf waits for a network server or a FUSE daemon before it takes the volume for
+// unreadable. A call that hangs longer is left behind, and no second one is started on that mount
+// until it returns.
+constexpr std::chrono::seconds kRemoteAnswerTime{3};
+
+bool ReadFlag(const std::string& path, bool& value) {
+    std::ifstream in(path);
+    char c = 0;
+    if (!(in >> c)) {
+        return false;
+    }
+    value = c == '1';
+    return true;
+}
+
+bool IsRemovableDevice(DeviceNumber device) {
+    const std::string base =
+        "/sys/dev/block/" + std::to_string(device.major) + ":" + std::to_string(device.minor);
+    bool removable = false;
+    if (ReadFlag(base + "/removable", removable)) {
+        return removable;
+    }
+    // A partition has no flag of its own; the disk it belongs to has.
+    return access((base + "/partition").c_str(), F_OK) == 0 &&
+           ReadFlag(base + "/../removable", removable) && removable;
+}
+
+std::optional<DeviceNumber> BlockDeviceOf(const std::string& path) {
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0 || !S_ISBLK(st.st_mode)) {
+        return std::nullopt;
+    }
+    return DeviceNumber{major(st.st_rdev), minor(st.st_rdev)};
+}
+
+bool ReadWholeFile(int fd, std::string& text) {
+    if (lseek(fd, 0, SEEK_SET) != 0) {
+        return false;
+    }
+    text.clear();
+    char buffer[65536];
+    for (;;) {
+        const ssize_t count = read(fd, buffer, sizeof(buffer));
+        if (count < 0 && errno == EINTR) {
+            continue;
+        }
+        if (count < 0) {
+            return false;
+        }
+        if (count == 0) {
+            return true;
+        }
+        text.append(buffer, static_cast<std::size_t>(count));
+    }
+}
+
+// One statfs call on a thread of its own, shared by every query that waits for it.
+struct PendingStatfs {
+    std::chrono::steady_clock::time_point deadline;
+    std::mutex mutex;
+    std::condition_variable finishedChanged;
+    bool finished = false;  // guarded by mutex, as are the two below
+    int error = 0;
+    struct statfs result {};
+};
+
+// A lettered mount of the current table.
+struct MountedDrive {
+    explicit MountedDrive(DriveMount m) : mount(std::move(m)) {}
+
+    const DriveMount mount;
+    // A FUSE daemon that went away leaves its mount behind for good (ENOTCONN until unmounted).
+    std::atomic<bool> daemonGone{false};
+    std::mutex mutex;  // guards the two below
+    std::optional<Volume> volume;
+    std::shared_ptr<PendingStatfs> pending;
+};
+
+// statfs of a drive's root; 0 or the errno of the failure (ETIMEDOUT for no answer in time).
+int StatfsRoot(MountedDrive& drive, struct statfs& root) {
+    const std::string& path = drive.mount.mount.mountPoint;
+    if (!drive.mount.servedRemotely) {
+        return statfs(path.c_str(), &root) == 0 ? 0 : errno;
+    }
+    std::shared_ptr<PendingStatfs> pending;
+    {
+        std::lock_guard lock(drive.mutex);
+        pending = drive.pending;
+        const bool reusable = pending && [&pending] {
+            std::lock_guard pendingLock(pending->mutex);
+            return !pending->finished;
+        }();
+        if (!reusable) {
+            pending = std::make_shared<PendingStatfs>();
+            pending->deadline = std::chrono::steady_clock::now() + kRemoteAnswerTime;
+            try {
+                std::thread([pending, path] {
+                    struct statfs st {};
+                    const int error = statfs(path.c_str(), &st) == 0 ? 0 : errno;
+                    std::lock_guard pendingLock(pending->mutex);
+                    pending->result = st;
+                    pending->error = error;
+                    pending->finished = true;
+                    pending->finishedChanged.notify_all();
+                }).detach();
+            } catch (const std::system_error&) {
+                return EAGAIN;
+            }
+            drive.pending = pending;
+        }
+    }
+    std::unique_lock lock(pending->mutex);
+    if (!pending->finishedChanged.wait_until(lock, pending->deadline,
+                                             [&pending] { return pending->finished; })) {
+        return ETIMEDOUT;
+    }
+    root = pending->result;
+    return pending->error;
+}
+
+class LinuxDriveMap final : public DriveMap {
 public:
-    std::vector<Drive> Drives() override { return {Drive{'C', "/", kDriveFixed, true}}; }
+    std::vector<Drive> Drives() override {
+        std::lock_guard lock(mutex_);
+        Refresh();
+        std::vector<Drive> drives = drives_;
+        for (std::size_t i = 0; i < drives.size(); ++i) {
+            if (mounted_[i]->daemonGone.load(std::memory_order_relaxed)) {
+                drives[i].hasMedium = false;
+            }
+        }
+        return drives;
+    }
+
     std::optional<Volume> VolumeOf(char letter) override {
-        struct statfs st{};
-        if (letter != 'C' || statfs("/", &st) != 0) {
+        const auto drive = Find(letter);
+        if (!drive) {
             return std::nullopt;
         }
-        int ids[2];
-        static_assert(sizeof(ids) == sizeof(st.f_fsid));
-        __builtin_memcpy(ids, &st.f_fsid, sizeof(ids));
-        const auto serial = static_cast<std::uint32_t>(ids[0] ^ ids[1]);
-        return Volume{serial == 0 ? 1U : serial, ""};
+        struct statfs root {};
+        const int error = StatfsRoot(*drive, root);
+        if (error != 0) {
+            if (error == ENOTCONN && drive->mount.mount.fsType.starts_with("fuse")) {
+                drive->daemonGone.store(true, std::memory_order_relaxed);
+            }
+            return std::nullopt;
+        }
+        std::lock_guard lock(drive->mutex);
+        if (!drive->volume) {
+            drive->volume = IdentifyVolume(drive->mount, root);
+        }
+        return drive->volume;
     }
+
+private:
+    std::shared_ptr<MountedDrive> Find(char letter) {
+        if (letter >= 'a' && letter <= 'z') {
+            letter = static_cast<char>(letter - 'a' + 'A');
+        }
+        std::lock_guard lock(mutex_);
+        Refresh();
+        for (const auto& drive : mounted_) {
+            if (drive->mount.letter == letter) {
+                return drive;
+            }
+        }
+        return nullptr;
+    }
+
+    // Called with mutex_ held.
+    void Refresh() {
+        if (upToDate_) {
+            pollfd changed{table_.get(), POLLPRI, 0};
+            int ready = 0;
+            do {
+                ready = poll(&changed, 1, 0);
+            } while (ready < 0 && errno == EINTR);
+            if (ready == 0) {
+                return;
+            }
+            if (ready < 0 || (changed.revents & POLLNVAL) != 0) {
+                table_.Reset();
+            }
+        }
+        if (!table_.valid()) {
+            table_.Reset(open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC));
+        }
+        std::string text;
+        // A table that cannot be read leaves C: alone and is tried again at the next query.
+        upToDate_ = table_.valid() && ReadWholeFile(table_.get(), text);
+        if (!upToDate_) {
+            text.clear();
+        }
+        Rebuild(SelectDrives(ParseMountInfo(text), DriveProbes{IsRemovableDevice, BlockDeviceOf}));
+    }
+
+    void Rebuild(std::vector<DriveMount> selected) {
+        drives_.clear();
+        mounted_.clear();
+        for (DriveMount& mount : selected) {
+            // Local file systems answer statfs from the kernel at once; the others are asked by
+            // VolumeOf, which does not wait for them forever.
+            struct statfs root {};
+            const bool hasMedium =
+                mount.servedRemotely || statfs(mount.mount.mountPoint.c_str(), &root) == 0;
+            drives_.push_back(Drive{mount.letter, mount.mount.mountPoint, mount.type, hasMedium});
+            mounted_.push_back(std::make_shared<MountedDrive>(std::move(mount)));
+        }
+    }
+
+    std::mutex mutex_;  // guards everything below
+    UniqueFd table_;
+    bool upToDate_ = false;
+    std::vector<Drive> drives_;
+    std::vector<std::shared_ptr<MountedDrive>> mounted_;  // one per entry of drives_
 };
+
 }  // namespace
 
-std::shared_ptr<DriveMap> CreateLinuxDriveMap() { return std::make_shared<RootOnlyDriveMap>(); }
+std::shared_ptr<DriveMap> CreateLinuxDriveMap() {
+    return std::make_shared<LinuxDriveMap>();
+}
 
 }  // namespace tarnwick::platform

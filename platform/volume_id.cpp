@@ -1,0 +1,238 @@
+#include "platform/volume_id.h"
+
+#include <blkid.h>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
+#include <cstring>
+#include <fstream>
+#include <memory>
+
+namespace tarnwick::platform {
+
+namespace {
+
+std::optional<unsigned> HexValue(char c) {
+    if (c >= '0' && c <= '9') {
+        return static_cast<unsigned>(c - '0');
+    }
+    if (c >= 'a' && c <= 'f') {
+        return static_cast<unsigned>(c - 'a' + 10);
+    }
+    if (c >= 'A' && c <= 'F') {
+        return static_cast<unsigned>(c - 'A' + 10);
+    }
+    return std::nullopt;
+}
+
+std::optional<std::uint32_t> NonZero(std::uint32_t value) {
+    return value == 0 ? std::nullopt : std::optional<std::uint32_t>(value);
+}
+
+bool IsBlockDevice(const struct stat& st, DeviceNumber device) {
+    return S_ISBLK(st.st_mode) && major(st.st_rdev) == device.major &&
+           minor(st.st_rdev) == device.minor;
+}
+
+// The name of the first link in a folder that leads to the device.
+std::optional<std::string> LinkNameFor(const std::string& folder, DeviceNumber device) {
+    const std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(folder.c_str()), &closedir);
+    if (!dir) {
+        return std::nullopt;
+    }
+    while (const dirent* entry = readdir(dir.get())) {
+        const std::string_view name = entry->d_name;
+        struct stat st {};
+        if (name == "." || name == ".." || fstatat(dirfd(dir.get()), entry->d_name, &st, 0) != 0) {
+            continue;
+        }
+        if (IsBlockDevice(st, device)) {
+            return std::string(name);
+        }
+    }
+    return std::nullopt;
+}
+
+std::string ProbeValue(blkid_probe probe, const char* name) {
+    const char* data = nullptr;
+    std::size_t size = 0;
+    if (blkid_probe_lookup_value(probe, name, &data, &size) != 0 || data == nullptr) {
+        return {};
+    }
+    return std::string(data, strnlen(data, size));
+}
+
+}  // namespace
+
+std::optional<std::uint32_t> SerialFromUuid(std::string_view uuid) {
+    std::string digits;
+    for (const char c : uuid) {
+        if (c == '-') {
+            continue;
+        }
+        if (!HexValue(c)) {
+            return std::nullopt;
+        }
+        digits.push_back(c);
+    }
+    if (digits.empty()) {
+        return std::nullopt;
+    }
+    const auto wordAt = [&digits](std::size_t first) {
+        std::uint32_t word = 0;
+        for (std::size_t i = first; i < std::min(first + 8, digits.size()); ++i) {
+            word = (word << 4) | *HexValue(digits[i]);
+        }
+        return word;
+    };
+    const bool fatShape = uuid.size() == 9 && uuid[4] == '-' && digits.size() == 8;
+    if (fatShape) {
+        return NonZero(wordAt(0));
+    }
+    const bool ntfsShape = uuid.size() == 16 && digits.size() == 16;
+    if (ntfsShape) {
+        return NonZero(wordAt(8));
+    }
+    std::uint32_t folded = 0;
+    for (std::size_t first = 0; first < digits.size(); first += 8) {
+        folded ^= wordAt(first);
+    }
+    return NonZero(folded);
+}
+
+std::optional<std::uint32_t> SerialFromFsid(const fsid_t& fsid) {
+    int words[2] = {};
+    static_assert(sizeof(words) == sizeof(fsid));
+    std::memcpy(words, &fsid, sizeof(words));
+    return NonZero(static_cast<std::uint32_t>(words[0]) ^ static_cast<std::uint32_t>(words[1]));
+}
+
+std::uint32_t StandInSerial(const MountEntry& mount) {
+    // FNV-1a: small, and the same on every build, so the serial survives restarts and remounts.
+    std::uint32_t hash = 2166136261U;
+    const auto add = [&hash](std::string_view text) {
+        for (const char c : text) {
+            hash = (hash ^ static_cast<unsigned char>(c)) * 16777619U;
+        }
+        hash = (hash ^ 0U) * 16777619U;
+    };
+    add(mount.fsType);
+    add(mount.source);
+    add(mount.root);
+    const bool sourceNamesNothing = mount.source.empty() || mount.source == "none" ||
+                                    mount.source == mount.fsType || mount.fsType == "tmpfs" ||
+                                    mount.fsType == "ramfs";
+    if (sourceNamesNothing) {
+        add(mount.mountPoint);
+    }
+    return hash == 0 ? 1U : hash;
+}
+
+std::string DecodeUdevName(std::string_view name) {
+    std::string out;
+    out.reserve(name.size());
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        if (name[i] == '\\' && name.size() - i >= 4 && name[i + 1] == 'x') {
+            const auto high = HexValue(name[i + 2]);
+            const auto low = HexValue(name[i + 3]);
+            if (high && low && (*high != 0 || *low != 0)) {
+                out.push_back(static_cast<char>(*high * 16 + *low));
+                i += 3;
+                continue;
+            }
+        }
+        out.push_back(name[i]);
+    }
+    return out;
+}
+
+std::string LimitLabel(std::string label) {
+    constexpr std::size_t kMaxLabel = 259;
+    if (label.size() > kMaxLabel) {
+        std::size_t cut = kMaxLabel;
+        while (cut > 0 && (static_cast<unsigned char>(label[cut]) & 0xC0) == 0x80) {
+            --cut;
+        }
+        label.resize(cut);
+    }
+    return label;
+}
+
+std::optional<VolumeIds> UdevVolumeIds(DeviceNumber device, const std::string& diskDir) {
+    const auto uuid = LinkNameFor(diskDir + "/by-uuid", device);
+    const auto label = LinkNameFor(diskDir + "/by-label", device);
+    if (!uuid && !label) {
+        return std::nullopt;
+    }
+    return VolumeIds{uuid ? DecodeUdevName(*uuid) : "", label ? DecodeUdevName(*label) : ""};
+}
+
+std::optional<VolumeIds> ProbeVolumeIds(const std::string& devicePath) {
+    const std::unique_ptr<std::remove_pointer_t<blkid_probe>, void (*)(blkid_probe)> probe(
+        blkid_new_probe_from_filename(devicePath.c_str()), &blkid_free_probe);
+    if (!probe) {
+        return std::nullopt;
+    }
+    blkid_probe_enable_superblocks(probe.get(), 1);
+    blkid_probe_set_superblocks_flags(probe.get(), BLKID_SUBLKS_UUID | BLKID_SUBLKS_LABEL);
+    // Only a single, unambiguous file system counts: a stale second signature could otherwise
+    // give the volume the serial of something that was on the device before.
+    if (blkid_do_safeprobe(probe.get()) != 0) {
+        return std::nullopt;
+    }
+    return VolumeIds{ProbeValue(probe.get(), "UUID"), ProbeValue(probe.get(), "LABEL")};
+}
+
+std::optional<std::string> DeviceNodeOf(DeviceNumber device, const std::string& source) {
+    struct stat st {};
+    if (source.starts_with("/dev/") && stat(source.c_str(), &st) == 0 &&
+        IsBlockDevice(st, device)) {
+        return source;
+    }
+    // Without udev there is no /dev/block; the kernel's uevent file names the node.
+    std::ifstream uevent("/sys/dev/block/" + std::to_string(device.major) + ":" +
+                         std::to_string(device.minor) + "/uevent");
+    std::string line;
+    while (std::getline(uevent, line)) {
+        if (line.starts_with("DEVNAME=")) {
+            const std::string node = "/dev/" + line.substr(8);
+            if (stat(node.c_str(), &st) == 0 && IsBlockDevice(st, device)) {
+                return node;
+            }
+        }
+    }
+    return std::nullopt;
+}
+
+Volume IdentifyVolume(const DriveMount& drive, const struct statfs& root) {
+    std::optional<VolumeIds> ids;
+    if (drive.device.major != 0) {
+        ids = UdevVolumeIds(drive.device);
+        // udev keeps one by-label link for volumes of the same label, so a missing label link
+        // does not prove the volume has none.
+        if (!ids || ids->label.empty()) {
+            const auto node = DeviceNodeOf(drive.device, drive.mount.source);
+            auto probed = node ? ProbeVolumeIds(*node) : std::nullopt;
+            if (!ids) {
+                ids = std::move(probed);
+            } else if (probed) {
+                ids->label = std::move(probed->label);
+            }
+        }
+    }
+    Volume volume;
+    std::optional<std::uint32_t> serial;
+    if (ids) {
+        volume.label = LimitLabel(ids->label);
+        serial = SerialFromUuid(ids->uuid);
+    }
+    if (!serial) {
+        serial = SerialFromFsid(root.f_fsid);
+    }
+    volume.serial = serial ? *serial : StandInSerial(drive.mount);
+    return volume;
+}
+
+}  // namespace tarnwick::platform
