@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <QGroupBox>
 #include <QLabel>
+#include <QPushButton>
 
 #include "platform/system.h"
 #include "support/temp_dir.h"
