@@ -575,13 +575,23 @@ bool CopyFileAt(const Directory& from, const std::string& name, const Directory&
     if (source.st_size >= (std::int64_t{8} << 20)) {
         ::posix_fadvise(in.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
     }
-    const timespec times[2] = {{0, UTIME_OMIT}, TimespecFromFileTime(lastWrite)};
-    bool done = CopyContents(in.get(), out.get(), static_cast<std::uint64_t>(source.st_size)) &&
-                ::fchmod(out.get(), source.st_mode & 07777 & ~mode_t{S_ISUID | S_ISGID}) == 0 &&
-                ::futimens(out.get(), times) == 0;
+    // The access time is given too (the source's): some FUSE drivers ignore a last-write time
+    // that comes without one.
+    const timespec times[2] = {source.st_atim, TimespecFromFileTime(lastWrite)};
+    bool done = CopyContents(in.get(), out.get(), static_cast<std::uint64_t>(source.st_size));
     if (done) {
+        // Both as far as the file system keeps them (FAT has no permission bits, and its times
+        // are coarse); neither decides whether the copy succeeded.
+        ::fchmod(out.get(), source.st_mode & 0777);
+        ::futimens(out.get(), times);
         done = failIfExists ? RenameNoReplace(toFd, temporary, toFd, toName.c_str())
                             : ::renameat(toFd, temporary, toFd, toName.c_str()) == 0;
+        // Some FAT drivers stamp a renamed file with the current time: set it once more.
+        struct stat renamed {};
+        if (done && ::fstat(out.get(), &renamed) == 0 &&
+            FileTimeFromTimespec(renamed.st_mtim) != lastWrite) {
+            ::futimens(out.get(), times);
+        }
     }
     if (!done) {
         ::unlinkat(toFd, temporary, 0);

@@ -1,0 +1,369 @@
+#include "engine/copy_pass.h"
+
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <csignal>
+#include <filesystem>
+#include <thread>
+
+#include "engine/queries.h"
+#include "engine_fixture.h"
+#include "support/unprivileged.h"
+
+namespace tarnwick::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::size_t CountFiles(const fs::path& folder) {
+    std::size_t count = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+        count += entry.is_regular_file() ? 1 : 0;
+    }
+    return count;
+}
+
+bool HasTemporaryFiles(const fs::path& folder) {
+    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+        if (entry.path().filename().string().starts_with(".tarnwick-")) {
+            return true;
+        }
+    }
+    return false;
+}
+
+TEST(CopyPassTime, AddMillisecondsCarriesIntoTheHighPart) {
+    platform::FileTime time = 0x00000005FFFFFFF0ULL;
+    AddMilliseconds(time, 1);
+    EXPECT_EQ(time, 0x0000000600002700ULL);  // 0xFFFFFFF0 + 10000 wraps, high + 1
+    time = 0x0000000500000000ULL;
+    AddMilliseconds(time, 65535);
+    EXPECT_EQ(time, 0x0000000500000000ULL + 655350000ULL);
+    time = 0xFFFFFFFFFFFFFFFFULL;  // the high part wraps as an unsigned 32-bit number
+    AddMilliseconds(time, 2000);
+    EXPECT_EQ(time, 20000000ULL - 1);
+}
+
+TEST(CopyPassTime, IsNewerAllowsTwoSeconds) {
+    EXPECT_FALSE(IsNewer(kBaseTime, kBaseTime));
+    EXPECT_FALSE(IsNewer(kBaseTime + 2 * kOneSecond, kBaseTime));
+    EXPECT_TRUE(IsNewer(kBaseTime + 2 * kOneSecond + 1, kBaseTime));
+    EXPECT_FALSE(IsNewer(kBaseTime, kBaseTime + kOneSecond));
+    // Across the carry from the low into the high 32 bits.
+    const platform::FileTime nearCarry = 0x01D5C00000000000ULL - 5;
+    EXPECT_FALSE(IsNewer(nearCarry + 20000000, nearCarry));
+    EXPECT_TRUE(IsNewer(nearCarry + 20000001, nearCarry));
+}
+
+class CopyPassTest : public EngineTest {
+protected:
+    CopyPassTest() { progress_.Continue = true; }
+
+    std::int32_t Sync(bool subfolders = true) {
+        return SyncFolders("E:\\Src", "F:\\Dst", subfolders, progress_);
+    }
+
+    const fs::path src_ = e_ / "Src";
+    const fs::path dst_ = f_ / "Dst";
+    CopyProgress progress_;
+};
+
+TEST_F(CopyPassTest, CopiesMissingAndNewerFilesWithTheSourceTime) {
+    WriteFile(src_ / "new.txt", "new", kBaseTime);
+    WriteFile(src_ / "two.txt", "source", kBaseTime + 2 * kOneSecond);
+    WriteFile(dst_ / "two.txt", "dest", kBaseTime);
+    WriteFile(src_ / "twoplus.txt", "source", kBaseTime + 2 * kOneSecond + 1);
+    WriteFile(dst_ / "twoplus.txt", "dest", kBaseTime);
+    WriteFile(src_ / "equal.txt", "source", kBaseTime);
+    WriteFile(dst_ / "equal.txt", "dest", kBaseTime);
+    WriteFile(src_ / "older.txt", "source", kBaseTime);
+    WriteFile(dst_ / "older.txt", "newer dest", kBaseTime + 100 * kOneSecond);
+    WriteFile(dst_ / "only-here.txt", "stays", kBaseTime);
+    fs::create_directories(dst_ / "only-here-folder");
+
+    EXPECT_EQ(Sync(), 2);
+    EXPECT_EQ(progress_.FilesCopied, 2);
+    EXPECT_EQ(ReadFile(dst_ / "new.txt"), "new");
+    EXPECT_EQ(LastWrite(dst_ / "new.txt"), kBaseTime);
+    EXPECT_EQ(ReadFile(dst_ / "two.txt"), "dest");
+    EXPECT_EQ(ReadFile(dst_ / "twoplus.txt"), "source");
+    EXPECT_EQ(LastWrite(dst_ / "twoplus.txt"), kBaseTime + 2 * kOneSecond + 1);
+    EXPECT_EQ(ReadFile(dst_ / "equal.txt"), "dest");
+    EXPECT_EQ(ReadFile(dst_ / "older.txt"), "newer dest");
+    EXPECT_EQ(ReadFile(dst_ / "only-here.txt"), "stays");
+    EXPECT_TRUE(fs::is_directory(dst_ / "only-here-folder"));
+    EXPECT_FALSE(HasTemporaryFiles(dst_));
+
+    EXPECT_EQ(Sync(), 0);  // nothing left to do
+    EXPECT_EQ(progress_.FilesCopied, 2);
+}
+
+TEST_F(CopyPassTest, MissingFoldersGiveMinusOneAndMinusTwo) {
+    EXPECT_EQ(Sync(), -1);
+    fs::create_directories(src_);
+    WriteFile(src_ / "a", "a");
+    EXPECT_EQ(Sync(), -2);
+    EXPECT_FALSE(fs::exists(dst_));  // a run never creates the destination folder itself
+    EXPECT_EQ(SyncFolders("\\\\server\\share\\x", "F:\\", true, progress_), -1);
+    EXPECT_EQ(SyncFolders("E:\\Src", "F:\\", true, progress_), 1);
+
+    // The pass on its own makes the destination path, and -2 when it cannot.
+    EXPECT_EQ(CopyFolderPass("E:\\Src", "F:\\New\\Deeper", false, nullptr), 1);
+    EXPECT_EQ(ReadFile(f_ / "New" / "Deeper" / "a"), "a");
+    EXPECT_EQ(CopyFolderPass("E:\\Src", "Q:\\New\\Deeper", false, nullptr), -2);
+    EXPECT_EQ(CopyFolderPass("E:\\Missing", "F:\\Other", false, nullptr), -1);
+    EXPECT_FALSE(fs::exists(f_ / "Other"));
+}
+
+TEST_F(CopyPassTest, SubfoldersAreCreatedAndCounted) {
+    WriteFile(src_ / "top.txt", "t", kBaseTime);
+    WriteFile(src_ / "a" / "b" / "deep.txt", "d", kBaseTime);
+    WriteFile(src_ / "a" / "mid.txt", "m", kBaseTime);
+    fs::create_directories(src_ / "empty");
+    fs::create_directories(src_ / ".hidden");
+    WriteFile(src_ / ".hidden" / ".dotfile", "h", kBaseTime);
+    fs::create_directories(dst_);
+
+    EXPECT_EQ(Sync(), 4);
+    EXPECT_EQ(ReadFile(dst_ / "a" / "b" / "deep.txt"), "d");
+    EXPECT_EQ(ReadFile(dst_ / ".hidden" / ".dotfile"), "h");
+    EXPECT_TRUE(fs::is_directory(dst_ / "empty"));
+    EXPECT_TRUE(fs::is_empty(dst_ / "empty"));
+}
+
+TEST_F(CopyPassTest, WithoutSubfoldersOnlyTheFolderOwnFilesAreHandled) {
+    WriteFile(src_ / "top.txt", "t", kBaseTime);
+    WriteFile(src_ / "sub" / "inner.txt", "i", kBaseTime);
+    WriteFile(src_ / "folder-vs-file" / "x", "x", kBaseTime + 1000 * kOneSecond);
+    WriteFile(dst_ / "folder-vs-file", "older dest file", kBaseTime);
+
+    EXPECT_EQ(Sync(false), 1);
+    EXPECT_EQ(ReadFile(dst_ / "top.txt"), "t");
+    EXPECT_FALSE(fs::exists(dst_ / "sub"));
+    EXPECT_EQ(ReadFile(dst_ / "folder-vs-file"), "older dest file");
+}
+
+TEST_F(CopyPassTest, FoldersAndFilesNeverReplaceEachOther) {
+    WriteFile(src_ / "name", "a file", kBaseTime + 1000 * kOneSecond);
+    WriteFile(dst_ / "name" / "kept.txt", "inside a folder", kBaseTime);
+    fs::last_write_time(dst_ / "name", fs::file_time_type{});  // make the folder look old
+    WriteFile(src_ / "other" / "in.txt", "x", kBaseTime);
+    WriteFile(dst_ / "other", "a file where the source has a folder", kBaseTime);
+
+    EXPECT_EQ(Sync(), 0);
+    EXPECT_EQ(ReadFile(dst_ / "name" / "kept.txt"), "inside a folder");
+    EXPECT_EQ(ReadFile(dst_ / "other"), "a file where the source has a folder");
+    EXPECT_FALSE(HasTemporaryFiles(dst_));
+}
+
+TEST_F(CopyPassTest, ReadOnlyFilesBothWays) {
+    // A read-only source is copied, keeps its permission bits, gets its time and counts.
+    WriteFile(src_ / "ro-source.txt", "read-only source", kBaseTime);
+    fs::permissions(src_ / "ro-source.txt", fs::perms::owner_read | fs::perms::group_read);
+    // A read-only destination is not replaced and not counted, also for root.
+    WriteFile(src_ / "ro-dest.txt", "newer source", kBaseTime + 100 * kOneSecond);
+    WriteFile(dst_ / "ro-dest.txt", "read-only dest", kBaseTime);
+    fs::permissions(dst_ / "ro-dest.txt", fs::perms::owner_read | fs::perms::others_read);
+
+    EXPECT_EQ(Sync(), 1);
+    EXPECT_EQ(ReadFile(dst_ / "ro-source.txt"), "read-only source");
+    EXPECT_EQ(LastWrite(dst_ / "ro-source.txt"), kBaseTime);
+    EXPECT_EQ(fs::status(dst_ / "ro-source.txt").permissions(),
+              fs::perms::owner_read | fs::perms::group_read);
+    EXPECT_EQ(ReadFile(dst_ / "ro-dest.txt"), "read-only dest");
+    EXPECT_EQ(progress_.FilesCopied, 1);
+}
+
+TEST_F(CopyPassTest, AFailedCopyLeavesTheOldFileIntact) {
+    // The copy runs out of room half-way (a file size limit stands in for a full disk).
+    WriteFile(src_ / "big.bin", std::string(256 * 1024, 'n'), kBaseTime + 100 * kOneSecond);
+    WriteFile(dst_ / "big.bin", "the old contents", kBaseTime);
+    OpenUpForNobody(temp_.path());
+    const int copied = RunUnprivileged([] {
+        std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{64 * 1024, 64 * 1024};
+        if (setrlimit(RLIMIT_FSIZE, &limit) != 0) {
+            return 200;
+        }
+        return CopyFolderPass("E:\\Src", "F:\\Dst", true, nullptr);
+    });
+    EXPECT_EQ(copied, 0);
+    EXPECT_EQ(ReadFile(dst_ / "big.bin"), "the old contents");
+    EXPECT_EQ(LastWrite(dst_ / "big.bin"), kBaseTime);
+    EXPECT_FALSE(HasTemporaryFiles(dst_));
+}
+
+TEST_F(CopyPassTest, RefusedAccessIsPassedOverSilently) {
+    WriteFile(src_ / "open" / "a.txt", "a", kBaseTime);
+    WriteFile(src_ / "locked" / "b.txt", "b", kBaseTime);
+    WriteFile(src_ / "unreadable.txt", "u", kBaseTime + 100 * kOneSecond);
+    WriteFile(src_ / "z.txt", "z", kBaseTime);
+    WriteFile(dst_ / "unreadable.txt", "old", kBaseTime);
+    WriteFile(src_ / "ro-folder" / "c.txt", "new c", kBaseTime + 100 * kOneSecond);
+    WriteFile(dst_ / "ro-folder" / "c.txt", "old c", kBaseTime);
+    OpenUpForNobody(temp_.path());
+    fs::permissions(src_ / "locked", fs::perms::none);
+    fs::permissions(src_ / "unreadable.txt", fs::perms::none);
+    fs::permissions(dst_ / "ro-folder", fs::perms::owner_read | fs::perms::owner_exec);
+
+    EXPECT_EQ(RunUnprivileged([] { return CopyFolderPass("E:\\Src", "F:\\Dst", true, nullptr); }),
+              2);
+    EXPECT_EQ(ReadFile(dst_ / "open" / "a.txt"), "a");
+    EXPECT_EQ(ReadFile(dst_ / "z.txt"), "z");
+    EXPECT_FALSE(fs::exists(dst_ / "locked"));  // its listing was refused: nothing created
+    EXPECT_EQ(ReadFile(dst_ / "unreadable.txt"), "old");
+    EXPECT_EQ(ReadFile(dst_ / "ro-folder" / "c.txt"), "old c");
+    EXPECT_FALSE(HasTemporaryFiles(dst_));
+}
+
+TEST_F(CopyPassTest, LinksAreFollowedButNeverInCircles) {
+    WriteFile(src_ / "a" / "b" / "f.txt", "f", kBaseTime);
+    fs::create_directory_symlink(src_ / "a", src_ / "a" / "b" / "up");  // back to an ancestor
+    fs::create_directory_symlink("..", src_ / "a" / "parent");
+    fs::create_symlink("loop2", src_ / "loop1");  // two links pointing at each other
+    fs::create_symlink("loop1", src_ / "loop2");
+    fs::create_symlink("nowhere", src_ / "dangling");
+    WriteFile(e_ / "Elsewhere" / "outside.txt", "o", kBaseTime);
+    fs::create_directory_symlink(e_ / "Elsewhere", src_ / "linked");
+    fs::create_symlink(src_ / "a" / "b" / "f.txt", src_ / "file-link");
+    fs::create_directories(dst_);
+
+    EXPECT_EQ(Sync(), 3);
+    EXPECT_EQ(ReadFile(dst_ / "a" / "b" / "f.txt"), "f");
+    EXPECT_EQ(ReadFile(dst_ / "linked" / "outside.txt"), "o");
+    EXPECT_EQ(ReadFile(dst_ / "file-link"), "f");
+    EXPECT_FALSE(fs::is_symlink(dst_ / "file-link"));
+    EXPECT_FALSE(fs::exists(dst_ / "a" / "b" / "up"));
+    EXPECT_FALSE(fs::exists(dst_ / "a" / "parent"));
+    EXPECT_FALSE(fs::exists(dst_ / "loop1"));
+}
+
+TEST_F(CopyPassTest, DestinationInsideTheSourceIsNotCopiedIntoItself) {
+    WriteFile(src_ / "a.txt", "a", kBaseTime);
+    WriteFile(src_ / "sub" / "b.txt", "b", kBaseTime);
+    fs::create_directories(src_ / "Backup");
+    EXPECT_EQ(SyncFolders("E:\\Src", "E:\\Src\\Backup", true, progress_), 2);
+    EXPECT_EQ(ReadFile(src_ / "Backup" / "sub" / "b.txt"), "b");
+    EXPECT_FALSE(fs::exists(src_ / "Backup" / "Backup"));
+}
+
+TEST_F(CopyPassTest, SpecialFilesAndUnwritableNamesArePassedOver) {
+    WriteFile(src_ / "regular.txt", "r", kBaseTime);
+    ASSERT_EQ(mkfifo((src_ / "fifo").c_str(), 0644), 0);
+    WriteFile(src_ / "back\\slash", "cannot be written as a drive path", kBaseTime);
+    WriteFile(src_ / ".tarnwick-123-4.tmp", "left over by a crash", kBaseTime);
+    WriteFile(src_ / "star*and?.txt", "fine on Linux", kBaseTime);
+    fs::create_directories(dst_);
+
+    EXPECT_EQ(Sync(), 2);  // the FIFO must not make the pass wait for a writer
+    EXPECT_FALSE(fs::exists(dst_ / "fifo"));
+    EXPECT_FALSE(fs::exists(dst_ / "back\\slash"));
+    EXPECT_FALSE(fs::exists(dst_ / ".tarnwick-123-4.tmp"));
+    EXPECT_EQ(ReadFile(dst_ / "star*and?.txt"), "fine on Linux");
+}
+
+TEST_F(CopyPassTest, PathsBeyondTheLimitArePassedOverNotCutShort) {
+    // Source and destination paths have the same length here: "E:\Src" and "F:\Dst".
+    std::string drivePath = "E:\\Src";
+    fs::path folder = src_;
+    const std::string name(199, 'n');
+    while (drivePath.size() + 200 <= kMaxPathLength - 10) {
+        drivePath += "\\" + name;
+        folder /= name;
+    }
+    const std::size_t room = kMaxPathLength - drivePath.size() - 1;
+    WriteFile(folder / std::string(room, 'f'), "fits", kBaseTime);
+    WriteFile(folder / std::string(room + 1, 'g'), "too long", kBaseTime);
+    fs::create_directories(folder / std::string(room - 3, 'd'));  // its pattern would not fit
+    WriteFile(folder / std::string(room - 3, 'd') / "x", "x", kBaseTime);
+    fs::create_directories(dst_);
+
+    EXPECT_EQ(Sync(), 1);
+    const fs::path copied = dst_ / folder.lexically_relative(src_);
+    EXPECT_EQ(ReadFile(copied / std::string(room, 'f')), "fits");
+    EXPECT_FALSE(fs::exists(copied / std::string(room + 1, 'g')));
+    EXPECT_FALSE(fs::exists(copied / std::string(room + 1, 'g').substr(0, room)));
+    EXPECT_FALSE(fs::exists(copied / std::string(room - 3, 'd')));
+}
+
+TEST_F(CopyPassTest, ProgressShowsTheCurrentPaths) {
+    WriteFile(src_ / "a" / "f.txt", "f", kBaseTime);
+    fs::create_directories(dst_);
+    EXPECT_EQ(Sync(), 1);
+    // After a subfolder the display points back at the entry of its parent.
+    EXPECT_EQ(progress_.SourcePath.Get(), "E:\\Src\\a");
+    EXPECT_EQ(progress_.DestinationPath.Get(), "F:\\Dst\\a");
+
+    fs::remove_all(src_ / "a");
+    EXPECT_EQ(Sync(), 0);
+    // An empty folder shows its listing pattern and an empty destination.
+    EXPECT_EQ(progress_.SourcePath.Get(), "E:\\Src\\*.*");
+    EXPECT_EQ(progress_.DestinationPath.Get(), "");
+
+    EXPECT_EQ(SyncFolders("E:\\", "F:\\Dst", false, progress_), 0);
+    EXPECT_EQ(progress_.SourcePath.Get(), "E:\\Src");  // a drive root keeps a single backslash
+    progress_.SourcePath.Set(std::nullopt);
+    EXPECT_EQ(progress_.SourcePath.Get(), std::nullopt);
+}
+
+TEST_F(CopyPassTest, ClearedContinueStopsBeforeTheFirstEntry) {
+    WriteFile(src_ / "a.txt", "a", kBaseTime);
+    WriteFile(src_ / "sub" / "b.txt", "b", kBaseTime);
+    fs::create_directories(dst_);
+    progress_.Continue = false;
+    EXPECT_EQ(CopyFolderPass("E:\\Src", "F:\\Dst\\New", true, &progress_), 0);
+    EXPECT_TRUE(fs::is_empty(f_ / "Dst" / "New"));  // created before any entry is looked at
+}
+
+// The user-interface thread reads the record while the pass runs, and cancels it half-way.
+TEST_F(CopyPassTest, ThreadingProgressIsReadAndCancelledFromAnotherThread) {
+    constexpr int kFolders = 20;
+    constexpr int kFilesPerFolder = 50;
+    for (int folder = 0; folder < kFolders; ++folder) {
+        for (int file = 0; file < kFilesPerFolder; ++file) {
+            WriteFile(src_ / ("d" + std::to_string(folder)) / ("f" + std::to_string(file)), "x",
+                      kBaseTime);
+        }
+    }
+    fs::create_directories(dst_);
+
+    std::atomic<bool> done{false};
+    std::size_t readings = 0;
+    std::thread reader([&] {
+        while (!done) {
+            const auto source = progress_.SourcePath.Get();
+            const auto destination = progress_.DestinationPath.Get();
+            if (source) {
+                EXPECT_TRUE(source->starts_with("E:\\Src")) << *source;
+            }
+            if (destination && !destination->empty()) {
+                EXPECT_TRUE(destination->starts_with("F:\\Dst")) << *destination;
+            }
+            ++readings;
+            if (progress_.FilesCopied >= 100) {
+                progress_.Continue = false;
+            }
+        }
+    });
+    const std::int32_t copied = Sync();
+    done = true;
+    reader.join();
+
+    EXPECT_GT(readings, 0U);
+    EXPECT_GE(copied, 100);
+    EXPECT_LT(copied, kFolders * kFilesPerFolder) << "the pass should have stopped early";
+    EXPECT_EQ(copied, progress_.FilesCopied);
+    EXPECT_EQ(static_cast<std::size_t>(copied), CountFiles(dst_));
+    EXPECT_FALSE(HasTemporaryFiles(dst_));
+
+    // A second run finishes the job.
+    progress_.Continue = true;
+    EXPECT_EQ(Sync(), kFolders * kFilesPerFolder - copied);
+}
+
+}  // namespace
+}  // namespace tarnwick::testing
