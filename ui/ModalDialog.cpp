@@ -1,0 +1,69 @@
+#include "ui/ModalDialog.h"
+
+#include <QKeyEvent>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QShowEvent>
+#include <algorithm>
+
+namespace tarnwick::ui {
+
+TModalDialog::TModalDialog(QWidget* parent) : QDialog(parent) {
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
+    // The dialogs are laid out to the pixel for the classic 11-pixel dialog font.
+    QFont compact = font();
+    compact.setPixelSize(11);
+    setFont(compact);
+}
+
+void TModalDialog::done(int result) {
+    const int modalResult = result == 1 ? 1 : 2;
+    if (FormClose(modalResult)) {
+        QDialog::done(modalResult);
+    }
+}
+
+void TModalDialog::reject() {
+    done(2);
+}
+
+void TModalDialog::showEvent(QShowEvent* event) {
+    // A window that comes back from being minimised is not a new opening.
+    if (!event->spontaneous()) {
+        FormShow();
+    }
+    QDialog::showEvent(event);
+}
+
+void TModalDialog::keyPressEvent(QKeyEvent* event) {
+    switch (event->key()) {
+        case Qt::Key_Escape:
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+            event->accept();
+            return;
+        default:
+            QDialog::keyPressEvent(event);
+    }
+}
+
+QPushButton* MakeGlyphButton(QWidget* parent, const char* name, QStyle::StandardPixmap image,
+                             const QString& caption, const QString& hint, const QRect& geometry) {
+    auto* button = image == QStyle::SP_CustomBase
+                       ? new QPushButton(caption, parent)
+                       : new QPushButton(parent->style()->standardIcon(image), caption, parent);
+    button->setObjectName(name);
+    button->setToolTip(hint);
+    button->setAutoDefault(false);
+    // Not sizeHint(): styles give every text button a minimum width far above the designed one.
+    QString shown = caption;
+    shown.remove(QRegularExpression(QStringLiteral("&(?!&)")));
+    constexpr int kPadding = 16;
+    const int needed = button->fontMetrics().horizontalAdvance(shown) +
+                       (button->icon().isNull() ? 0 : button->iconSize().width() + 4) + kPadding;
+    button->setGeometry(geometry.x(), geometry.y(), std::max(geometry.width(), needed),
+                        geometry.height());
+    return button;
+}
+
+}  // namespace tarnwick::ui
