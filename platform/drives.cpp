@@ -47,6 +47,27 @@ std::optional<Drive> FindDrive(DriveMap& map, char letter) {
     return std::nullopt;
 }
 
+// An absolute native path without ".", ".." and repeated slashes; ".." stops at "/".
+std::string LexicallyNormal(std::string_view path) {
+    std::string normal;
+    while (!path.empty()) {
+        const std::size_t slash = path.find('/');
+        const std::string_view name = path.substr(0, slash);
+        if (name == "..") {
+            const std::size_t last = normal.rfind('/');
+            normal.resize(last == std::string::npos ? 0 : last);
+        } else if (!name.empty() && name != ".") {
+            normal.push_back('/');
+            normal.append(name);
+        }
+        if (slash == std::string_view::npos) {
+            break;
+        }
+        path.remove_prefix(slash + 1);
+    }
+    return normal.empty() ? std::string(1, '/') : normal;
+}
+
 }  // namespace
 
 DriveMap& CurrentDriveMap() {
@@ -141,11 +162,15 @@ std::optional<std::string> ToNativePath(std::string_view drivePath) {
     return native;
 }
 
-std::optional<std::string> ToDrivePath(std::string_view nativePath) {
-    if (nativePath.empty() || nativePath.front() != '/' ||
-        nativePath.find('\0') != std::string_view::npos) {
+std::optional<std::string> ToDrivePath(std::string_view givenPath) {
+    if (givenPath.empty() || givenPath.front() != '/' ||
+        givenPath.find('\0') != std::string_view::npos) {
         return std::nullopt;
     }
+    // ".." is taken back by name before the mount point is chosen: "/media/ann/STICK/../Other"
+    // lies outside the stick, and once written as "E:\..\Other" it would lead into it.
+    const std::string normal = LexicallyNormal(givenPath);
+    const std::string_view nativePath = normal;
     const auto map = MapInUse();
     std::optional<Drive> best;
     std::size_t bestLength = 0;
