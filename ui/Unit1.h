@@ -1,0 +1,194 @@
+#pragma once
+// The main window: the folder lists with their commands, the synchronisation run with its
+// progress display, and the run log written into the log window.
+
+#include <QMainWindow>
+#include <QPointer>
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <thread>
+
+#include "engine/copy_pass.h"
+
+class QAction;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QMenu;
+class QPlainTextEdit;
+class QPushButton;
+class QTimer;
+class QToolButton;
+
+namespace tarnwick::ui {
+
+// Set when an error line has been written during the current run; read by the main window's
+// timers on the user-interface thread.
+extern std::atomic<bool> SyncErrorFlag;
+
+// The current local date and time as the user's locale writes them: the short date, a blank
+// and the long time.
+std::string DateTimeText();
+
+// The running executable's drive path split at its last backslash ("E:\Tools" and
+// "Tarnwick.exe"). nullopt when the path cannot be had, has 3 characters or fewer, does not fit
+// 1,023 characters, or has an empty folder or file-name part.
+struct ExecutableParts {
+    std::string folder;
+    std::string fileName;
+};
+std::optional<ExecutableParts> SplitExecutablePath();
+
+// Test seam: makes the start of the synchronisation thread fail as when the system refuses a
+// new thread. Only tests call this.
+void SetSyncThreadStartFailsForTesting(bool fails);
+
+class TForm1 : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit TForm1(QWidget* parent = nullptr);
+    // Stops a run that is still going and waits for its worker.
+    ~TForm1() override;
+
+    // Main menu.
+    QMenu* File1;
+    QAction* Copythisapplicatio1;
+    QAction* Log1;
+    QAction* Exit1;
+    QMenu* Help1;
+    QAction* Gettingstarted1;
+    QAction* OnlineHelp1;
+    QAction* About1;
+
+    // Source list and its details line.
+    QLabel* Label3;
+    QLabel* Label1;
+    QLabel* lblComputer;
+    QListWidget* ListBox1;
+    QLabel* Label9;
+    QLabel* lblSerial1;
+    QLabel* Label10;
+    QLabel* Label8;
+    QLabel* lblLabel1;
+    QLabel* lblType1;
+
+    // Destination list and its details line.
+    QLabel* Label5;
+    QListWidget* ListBox2;
+    QLabel* Label11;
+    QLabel* lblSerial2;
+    QLabel* Label12;
+    QLabel* Label13;
+    QLabel* lblLabel2;
+    QLabel* lblType2;
+
+    // The column of list buttons at the right.
+    QWidget* PanelButtons;
+    QToolButton* bbtnNew1;
+    QToolButton* bbtnChange1;
+    QToolButton* bbtnDel1;
+    QToolButton* bbtnNew2;
+    QToolButton* bbtnChange2;
+    QToolButton* bbtnDel2;
+
+    // Progress fields and the run's buttons.
+    QWidget* PanelEdit;
+    QLabel* Label2;  // "From:"
+    QLineEdit* Edit1;
+    QLabel* Label4;  // "To:"
+    QLineEdit* Edit2;
+    QLabel* Label6;  // "Synchronized files: "
+    QLabel* lblCount;
+    QPushButton* bbtnStart;
+    QPushButton* bbtnCancel;
+    QPushButton* bbtnClose;
+    QTimer* Timer1;
+    QTimer* TimerError;
+
+    // Shared with the run's worker thread.
+    CopyProgress Progress;
+    // The log window's text area; set when the window is shown.
+    QPointer<QPlainTextEdit> LogMemo;
+
+    // Creation, show and close handling.
+    void FormCreate();
+    void FormShow();
+    void FormClose();
+
+    // Folder lists and their commands.
+    void UpdateListButtons();
+    void ListBox1Click();
+    void ListBox2Click();
+    void bbtnNew1Click();
+    void bbtnChange1Click();
+    void bbtnDel1Click();
+    void bbtnNew2Click();
+    void bbtnChange2Click();
+    void bbtnDel2Click();
+
+    // Menu commands and the Exit button.
+    void Copythisapplicatio1Click();
+    void Log1Click();
+    void Exit1Click();
+    void Gettingstarted1Click();
+    void OnlineHelp1Click();
+    void About1Click();
+    void xbbtnCloseClick();
+
+    // The synchronisation run (user-interface thread).
+    void btnStartClick();
+    void bbtnCancelClick();
+    void Timer1Timer();
+    void TimerErrorTimer();
+
+    // True from the start of a run's worker until it has ended, also after Cancel while the
+    // worker finishes the file it is copying. Synchronize stays unavailable meanwhile.
+    bool SyncRunning() const { return worker_.joinable(); }
+
+    // Worker side. The run-log operations may be called from any thread: each change reaches
+    // the window and the log on the user-interface thread, in the order made.
+    static void SyncThread(TForm1* form);
+    void RunSync();
+    void LogLine(std::string_view text);
+    void LogMessage(std::string_view piece1, std::optional<std::string_view> piece2 = std::nullopt,
+                    std::optional<std::string_view> piece3 = std::nullopt,
+                    std::optional<std::string_view> piece4 = std::nullopt,
+                    std::optional<std::string_view> piece5 = std::nullopt,
+                    std::optional<std::string_view> piece6 = std::nullopt);
+    void LogError(std::string_view piece1, std::optional<std::string_view> piece2 = std::nullopt,
+                  std::optional<std::string_view> piece3 = std::nullopt,
+                  std::optional<std::string_view> piece4 = std::nullopt,
+                  std::optional<std::string_view> piece5 = std::nullopt,
+                  std::optional<std::string_view> piece6 = std::nullopt);
+    void LogStart();
+    void LogEnd();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    Q_INVOKABLE void DrainPosted();
+    Q_INVOKABLE void WorkerEnded();
+    Q_INVOKABLE void OpenLogAfterError();
+
+    void Post(std::function<void()> change);
+    std::int32_t SyncPair(const std::string& from, const std::string& to, bool subfolders);
+    void EndRun(std::int32_t total);
+    void ShowStartButton(bool start);
+    void StopRunAndWait();
+    void PlaceListButtons();
+
+    std::thread worker_;
+    std::mutex postedMutex_;
+    std::deque<std::function<void()>> posted_;
+    bool centred_ = false;
+};
+
+}  // namespace tarnwick::ui
