@@ -1,12 +1,9 @@
 #pragma once
-// Helpers for the tests of the folder dialogs: a drive map over temporary folders, a recorder
-// for message boxes and a way to act inside a modal dialog while it is open.
+// For the tests of the folder dialogs: drives over temporary folders, recorded message boxes and
+// opened documents, and a way to act inside a modal dialog while it runs.
 
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QTimer>
-#include <QWidget>
-#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
@@ -17,25 +14,7 @@
 
 namespace tarnwick::ui::testing {
 
-using tarnwick::testing::FixtureDrive;
-using tarnwick::testing::ScopedDriveMap;
-using tarnwick::testing::TempDir;
-
-// Processes events until `done` holds or the time is up; answers `done()`.
-inline bool WaitUntil(const std::function<bool()>& done, int timeoutMs = 5000) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > timeoutMs) {
-            return false;
-        }
-        QApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-    return true;
-}
-
-// Runs `action` once a modal widget of type T is open. The poll is a timer of the event loop
-// that the modal dialog runs, so `action` runs inside that loop.
+// Runs `action` inside the event loop of the next modal widget of type T once it is open.
 template <typename T>
 void WhenModal(std::function<void(T*)> action) {
     auto* poll = new QTimer;
@@ -49,24 +28,19 @@ void WhenModal(std::function<void(T*)> action) {
     poll->start(10);
 }
 
-struct ShownBox {
-    ui::BoxIcon icon;
-    QString caption;
-    QString text;
-};
-
-// Two drives over temporary folders: C: (fixed, labelled) and E: (removable).
+// C: (fixed, labelled "SYSTEM", serial 1234ABCD) and E: (removable, no label, serial CAFE0001).
 class FolderDialogFixture {
 public:
+    struct Box {
+        QString caption, text;
+    };
+
     FolderDialogFixture() {
-        drives->Set('C', FixtureDrive{systemRoot.str(), platform::kDriveFixed, 0x1234ABCD, "SYSTEM",
-                                      true, true});
-        drives->Set('E', FixtureDrive{stickRoot.str(), platform::kDriveRemovable, 0xCAFE0001, "",
-                                      true, true});
-        SetMessageBoxHookForTesting(
-            [this](BoxIcon icon, const QString& caption, const QString& text) {
-                boxes.push_back({icon, caption, text});
-            });
+        drives->Set('C', {systemRoot.str(), platform::kDriveFixed, 0x1234ABCD, "SYSTEM"});
+        drives->Set('E', {stickRoot.str(), platform::kDriveRemovable, 0xCAFE0001, ""});
+        SetMessageBoxHookForTesting([this](BoxIcon, const QString& caption, const QString& text) {
+            boxes.push_back({caption, text});
+        });
         SetOpenDocumentHookForTesting([this](const QString& target) {
             opened.push_back(target);
             return true;
@@ -76,20 +50,15 @@ public:
         SetMessageBoxHookForTesting({});
         SetOpenDocumentHookForTesting({});
     }
-    FolderDialogFixture(const FolderDialogFixture&) = delete;
-    FolderDialogFixture& operator=(const FolderDialogFixture&) = delete;
 
-    // A folder (with its parents) under the root of C:.
-    std::filesystem::path MakeFolder(const std::string& relative) {
-        const auto folder = systemRoot.path() / relative;
-        std::filesystem::create_directories(folder);
-        return folder;
+    void MakeFolder(const std::string& relative) {
+        std::filesystem::create_directories(systemRoot / relative);
     }
 
-    TempDir systemRoot;
-    TempDir stickRoot;
-    ScopedDriveMap drives;
-    std::vector<ShownBox> boxes;
+    tarnwick::testing::TempDir systemRoot;
+    tarnwick::testing::TempDir stickRoot;
+    tarnwick::testing::ScopedDriveMap drives;
+    std::vector<Box> boxes;
     std::vector<QString> opened;
 };
 
