@@ -211,12 +211,15 @@ void TfrmFolder::SetPathText(const QString& text) {
 void TfrmFolder::AcceptNativePath() {
     const QString text = Edit1->text();
     const std::string bytes = FromQt(text);
-    const std::optional<std::string> native =
-        bytes.starts_with('/') ? std::optional<std::string>(bytes) : LocalFileOfUrl(bytes);
-    if (!native) {
-        return;
+    std::optional<std::string> drivePath;
+    if (bytes.size() >= 2 && bytes[1] == ':' && bytes.find('/') != std::string::npos) {
+        // "C:/Data": '/' never occurs in a name here, so it is a separator written the Linux way.
+        drivePath = bytes;
+        std::replace(drivePath->begin(), drivePath->end(), '/', '\\');
+    } else if (const auto native = bytes.starts_with('/') ? std::optional<std::string>(bytes)
+                                                          : LocalFileOfUrl(bytes)) {
+        drivePath = platform::ToDrivePath(*native);
     }
-    const std::optional<std::string> drivePath = platform::ToDrivePath(*native);
     if (!drivePath) {
         return;
     }

@@ -499,6 +499,7 @@ void TTfrmFolderBrowse::TreeView1Edited(QTreeWidgetItem* node, QString& label) {
         node->setText(0, label);
         node->parent()->sortChildren(0, Qt::AscendingOrder);
         TreeView1->scrollToItem(node);
+        TreeView1Change();  // a longer name may no longer fit the callers' buffers
         return;
     }
     label = node->text(0);

@@ -58,9 +58,10 @@ QPushButton* MakeGlyphButton(QWidget* parent, const char* name, QStyle::Standard
     // Not sizeHint(): styles give every text button a minimum width far above the designed one.
     QString shown = caption;
     shown.remove(QRegularExpression(QStringLiteral("&(?!&)")));
-    constexpr int kPadding = 16;
-    const int needed = button->fontMetrics().horizontalAdvance(shown) +
-                       (button->icon().isNull() ? 0 : button->iconSize().width() + 4) + kPadding;
+    const bool hasImage = !button->icon().isNull();
+    const int padding = shown.isEmpty() ? 8 : 12;
+    const int needed = button->fontMetrics().horizontalAdvance(shown) + padding +
+                       (hasImage ? button->iconSize().width() + (shown.isEmpty() ? 0 : 4) : 0);
     button->setGeometry(geometry.x(), geometry.y(), std::max(geometry.width(), needed),
                         geometry.height());
     return button;

@@ -206,6 +206,7 @@ TEST_F(FolderDialogTest, NativePathsAndFileUrlsBecomeDrivePaths) {
         {(systemRoot / "My Photos/2009").string(), "C:\\My Photos\\2009"},
         {"file://" + systemRoot.str() + "/My%20Photos/", "C:\\My Photos"},
         {stickRoot.str(), "E:\\"},
+        {"C:/My Photos/2009", "C:\\My Photos\\2009"},
     };
     for (const auto& [typed, drivePath] : accepted) {
         std::string path = typed;
