@@ -296,25 +296,26 @@ TEST_F(RunTest, MainWindowLayoutNamesAndCaptions) {
     EXPECT_EQ(w.windowTitle(), QString("Tarnwick - Location C:\\Tools"));
     EXPECT_EQ(w.minimumSize(), QSize(300, 300));
 
-    const auto label = [&](const char* name) { return w.findChild<QLabel*>(name)->text(); };
-    EXPECT_EQ(label("Label3"), QString("Source folders:"));
-    EXPECT_TRUE(w.Label3->font().bold());
-    EXPECT_EQ(label("Label1"), QString("Computer:  "));
-    EXPECT_TRUE(w.lblComputer->font().bold());
-    EXPECT_EQ(label("Label9"), QString("Serial: "));
-    EXPECT_EQ(label("Label10"), QString(10, ' '));
-    EXPECT_EQ(label("Label8"), QString("Label: "));
-    EXPECT_EQ(label("Label5"), QString("Destination folders:"));
-    EXPECT_EQ(label("Label11"), QString("Serial: "));
-    EXPECT_EQ(label("Label12"), QString(10, ' '));
-    EXPECT_EQ(label("Label13"), QString("Label: "));
-    EXPECT_EQ(label("Label6"), QString("Synchronized files: "));
-    EXPECT_EQ(label("lblCount"), QString("000000"));
-    EXPECT_EQ(w.lblType1->alignment() & Qt::AlignRight, Qt::AlignRight);
-    for (const char* name : {"lblSerial1", "lblLabel1", "lblType1", "lblSerial2", "lblLabel2",
-                             "lblType2", "lblComputer"}) {
-        EXPECT_NE(w.findChild<QLabel*>(name), nullptr) << name;
+    const std::pair<const char*, QString> captions[] = {{"Label3", "Source folders:"},
+                                                        {"Label1", "Computer:  "},
+                                                        {"Label9", "Serial: "},
+                                                        {"Label10", QString(10, ' ')},
+                                                        {"Label8", "Label: "},
+                                                        {"Label5", "Destination folders:"},
+                                                        {"Label11", "Serial: "},
+                                                        {"Label12", QString(10, ' ')},
+                                                        {"Label13", "Label: "},
+                                                        {"Label2", "From:"},
+                                                        {"Label4", "To:"},
+                                                        {"Label6", "Synchronized files: "},
+                                                        {"lblCount", "000000"}};
+    for (const auto& [name, caption] : captions) {
+        const QLabel* found = w.findChild<QLabel*>(name);
+        ASSERT_NE(found, nullptr) << name;
+        EXPECT_EQ(found->text(), caption) << name;
     }
+    EXPECT_TRUE(w.Label3->font().bold() && w.Label5->font().bold() && w.lblComputer->font().bold());
+    EXPECT_EQ(w.lblType1->alignment() & Qt::AlignRight, Qt::AlignRight);
     EXPECT_EQ(w.findChild<QListWidget*>("ListBox1")->selectionMode(),
               QAbstractItemView::SingleSelection);
     EXPECT_FALSE(w.ListBox2->isSortingEnabled());
