@@ -43,6 +43,15 @@ Identity IdentityOf(const platform::Directory& folder) {
     return {folder.Device(), folder.Inode()};
 }
 
+// The destination folder of one level. `folder` is null when it could not be made: then every
+// copy into it fails, as it would on its path. A folder the pass has just created holds nothing
+// yet, so its names need not be looked up one by one (a copy never replaces what might appear
+// there in the meantime).
+struct Target {
+    const platform::Directory* folder = nullptr;
+    bool fresh = false;
+};
+
 // One pass over a tree. The walk works on open folders (names resolved relative to their
 // folder, one listing open per level) and keeps one source and one destination path text that
 // grow and shrink with it; their only use is the progress display and the path limit.
@@ -60,7 +69,8 @@ public:
         if (!sourceFolder) {
             return -1;
         }
-        if (CreateFolderPath(destination) < 0) {
+        const std::int32_t created = CreateFolderPath(destination);
+        if (created < 0) {
             return -2;
         }
         auto destinationFolder = platform::Directory::Open(destination);
@@ -68,7 +78,8 @@ public:
             destinationRoot_ = IdentityOf(*destinationFolder);
         }
         path_.push_back(IdentityOf(*sourceFolder));
-        return Folder(*sourceFolder, destinationFolder ? &*destinationFolder : nullptr);
+        return Folder(*sourceFolder,
+                      Target{destinationFolder ? &*destinationFolder : nullptr, created > 0});
     }
 
     // Files copied so far, for an answer when the walk has to be abandoned.
@@ -123,9 +134,7 @@ private:
     }
 
     // Lists one source folder and handles its entries in the order the file system gives them.
-    // `destination` is null when the destination folder could not be made: then every copy into
-    // it fails, as it would on its path.
-    std::int32_t Folder(platform::Directory& source, const platform::Directory* destination) {
+    std::int32_t Folder(platform::Directory& source, const Target destination) {
         const std::size_t sourceLength = source_.size();
         const std::size_t destinationLength = destination_.size();
         std::int32_t count = 0;
@@ -153,7 +162,7 @@ private:
     }
 
     // Files copied for one entry (0 or 1 for a file, the subfolder's count for a folder).
-    std::int32_t Entry(platform::Directory& source, const platform::Directory* destination,
+    std::int32_t Entry(platform::Directory& source, const Target destination,
                        platform::EntryKind kind) {
         std::optional<platform::FindData> data;
         if (kind == platform::EntryKind::kUnknown) {
@@ -175,21 +184,32 @@ private:
             Publish(source_, destination_);
             return result > 0 ? result : 0;
         }
-        if (kind != platform::EntryKind::kFile || destination == nullptr) {
+        if (kind != platform::EntryKind::kFile || destination.folder == nullptr) {
             return 0;  // FIFOs, devices and sockets are not copied; nor is anything into nothing
         }
-        if (!data) {
-            data = source.Lookup(name_);
+
+        std::optional<platform::FindData> existing;
+        if (!destination.fresh) {
+            existing = destination.folder->Lookup(name_);
+        }
+        if (existing) {
             if (!data) {
+                data = source.Lookup(name_);
+                if (!data) {
+                    return 0;
+                }
+            }
+            if (!IsNewer(data->lastWriteTime, existing->lastWriteTime)) {
                 return 0;
             }
         }
-        const platform::FileTime sourceTime = data->lastWriteTime;
-        const auto existing = destination->Lookup(name_);
-        if (existing && !IsNewer(sourceTime, existing->lastWriteTime)) {
-            return 0;
-        }
-        if (!platform::CopyFileAt(source, name_, *destination, name_, false, sourceTime)) {
+        // A missing file takes the source's time as the opened file gives it, which spares a
+        // look at the source beforehand. Where nothing of the name was there, the copy also
+        // refuses to replace whatever appears in the meantime.
+        const std::optional<platform::FileTime> sourceTime =
+            data ? std::optional(data->lastWriteTime) : std::nullopt;
+        if (!platform::CopyFileAt(source, name_, *destination.folder, name_, !existing,
+                                  sourceTime)) {
             return 0;
         }
         ++copied_;
@@ -201,8 +221,7 @@ private:
 
     // The pass of one subfolder: -1 when it cannot be listed (or leads back onto the current
     // path), -2 when its destination folder cannot be made, otherwise its count.
-    std::int32_t Subfolder(platform::Directory& parent,
-                           const platform::Directory* parentDestination) {
+    std::int32_t Subfolder(platform::Directory& parent, const Target parentDestination) {
         if (!PublishFolderStart()) {
             return -1;
         }
@@ -212,23 +231,30 @@ private:
         }
 
         std::optional<platform::Directory> destination;
-        if (parentDestination != nullptr) {
-            destination = parentDestination->OpenChild(name_);
-            if (!destination && parentDestination->MakeChild(name_)) {
-                destination = parentDestination->OpenChild(name_);
+        bool fresh = false;
+        if (const platform::Directory* const folder = parentDestination.folder) {
+            if (!parentDestination.fresh) {
+                destination = folder->OpenChild(name_);
+            }
+            if (!destination && folder->MakeChild(name_)) {
+                destination = folder->OpenChild(name_);
+                fresh = true;
             }
         }
         if (!destination) {
             // The rare road (something in the way, no permission, no parent): decided exactly
             // as for a path.
-            if (CreateFolderPath(destination_) < 0) {
+            const std::int32_t created = CreateFolderPath(destination_);
+            if (created < 0) {
                 return -2;
             }
             destination = platform::Directory::Open(destination_);
+            fresh = created > 0;
         }
 
         path_.push_back(IdentityOf(*source));
-        const std::int32_t count = Folder(*source, destination ? &*destination : nullptr);
+        const std::int32_t count =
+            Folder(*source, Target{destination ? &*destination : nullptr, fresh && destination});
         path_.pop_back();
         return count;
     }

@@ -2,6 +2,7 @@
 // Files and folders, addressed by drive paths (see drives.h) or through open folder handles.
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -66,32 +67,46 @@ public:
     // already there).
     bool MakeChild(const std::string& name) const;
 
-    // This folder's own identity (device, inode).
-    std::uint64_t Device() const { return device_; }
-    std::uint64_t Inode() const { return inode_; }
+    // This folder's own identity (device, inode), asked for on first use.
+    std::uint64_t Device() const;
+    std::uint64_t Inode() const;
 
     bool IsOpen() const { return fd_ >= 0; }
     int NativeHandle() const { return fd_; }
 
+    // True where the file system gives a renamed file a new last-write time, so that a copy's
+    // time has to be set again after its rename (asked once per folder).
+    bool RestampsOnRename() const;
+
 private:
-    explicit Directory(int fd);
+    explicit Directory(int fd) : fd_(fd) {}
     void Close();
+    void LoadIdentity() const;
 
     int fd_ = -1;
-    void* stream_ = nullptr;  // the listing, opened on the first Next()
-    std::uint64_t device_ = 0;
-    std::uint64_t inode_ = 0;
+    // The listing as the kernel hands it over, read on the first Next() and then as needed.
+    std::unique_ptr<char[]> listing_;
+    std::size_t listingPosition_ = 0;
+    std::size_t listingEnd_ = 0;
+    bool listingDone_ = false;
     EntryKind lastKind_ = EntryKind::kUnknown;
+    mutable bool identityKnown_ = false;
+    mutable std::uint64_t device_ = 0;
+    mutable std::uint64_t inode_ = 0;
+    enum class Restamps : std::uint8_t { kUnknown, kNo, kYes };
+    mutable Restamps restamps_ = Restamps::kUnknown;
 };
 
 // Copies the file `name` of `from` to `toName` in `to` and gives the copy `lastWrite` as its
-// last-write time. The copy is written to a temporary file in `to` that is renamed over the
-// target only when it is complete; a failed copy removes the temporary file and leaves the old
-// target untouched. Fails (false) when the source is not a regular file (folders, FIFOs,
-// devices, sockets), when `failIfExists` is set and the target exists, when the target is a
-// folder, and when the target is read-only (no write permission, also for root).
+// last-write time (nullopt: the source's own, as the opened file tells it). The copy is written to
+// a temporary file in `to` that is renamed over the target only when it is complete; a failed copy
+// removes the temporary file and leaves the old target untouched. Fails (false) when the source is
+// not a regular file (folders, FIFOs, devices, sockets), when `failIfExists` is set and the target
+// exists (decided by the rename itself, so a target that appears during the copy is not replaced
+// either), when the target is a folder, and when the target is read-only (no write permission, also
+// for root).
 bool CopyFileAt(const Directory& from, const std::string& name, const Directory& to,
-                const std::string& toName, bool failIfExists, FileTime lastWrite);
+                const std::string& toName, bool failIfExists, std::optional<FileTime> lastWrite);
 
 // True for the name of the hidden temporary file a copy writes before renaming it over its
 // target. Only a crash in the middle of a copy leaves one behind; listings of the copy pass

@@ -1,12 +1,17 @@
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/magic.h>
+#include <pthread.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <charconv>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <utility>
@@ -33,8 +38,15 @@ bool IsDotOrDotDot(std::string_view name) {
 // A name that can stand on its own inside a folder: not empty, no separator of either kind, no
 // NUL, not "." or "..".
 bool IsPlainName(std::string_view name) {
-    return !name.empty() && !IsDotOrDotDot(name) &&
-           name.find_first_of(std::string_view("/\\\0", 3)) == std::string_view::npos;
+    if (name.empty() || IsDotOrDotDot(name)) {
+        return false;
+    }
+    for (const char c : name) {
+        if (c == '/' || c == '\\' || c == '\0') {
+            return false;
+        }
+    }
+    return true;
 }
 
 // '*' any run of characters, '?' exactly one; "*.*" matches every name, also one without a dot.
@@ -131,13 +143,42 @@ FindData MakeFindData(const struct stat& st, std::string_view name) {
 }
 
 // Links are followed; a link that leads nowhere (or round in circles) is described by itself.
+// Most entries are no links, so the entry itself is asked first: one call for them.
+bool StatOne(int dirFd, const char* path, int flags, struct stat& st) {
+    // statx asked for only what is used here: cheaper than a full stat on every file system.
+    constexpr unsigned kMask = STATX_TYPE | STATX_MODE | STATX_UID | STATX_GID | STATX_MTIME |
+                               STATX_ATIME | STATX_SIZE | STATX_INO;
+    struct statx sx {};
+    if (::statx(dirFd, path, flags, kMask, &sx) != 0) {
+        return false;
+    }
+    st = {};
+    st.st_dev = makedev(sx.stx_dev_major, sx.stx_dev_minor);
+    st.st_ino = sx.stx_ino;
+    st.st_mode = sx.stx_mode;
+    st.st_uid = sx.stx_uid;
+    st.st_gid = sx.stx_gid;
+    st.st_size = static_cast<off_t>(sx.stx_size);
+    st.st_atim = {static_cast<time_t>(sx.stx_atime.tv_sec), sx.stx_atime.tv_nsec};
+    st.st_mtim = {static_cast<time_t>(sx.stx_mtime.tv_sec), sx.stx_mtime.tv_nsec};
+    return true;
+}
+
+bool StatFollowing(int dirFd, const char* path, struct stat& st) {
+    if (!StatOne(dirFd, path, AT_SYMLINK_NOFOLLOW, st)) {
+        return false;
+    }
+    struct stat target {};
+    if (S_ISLNK(st.st_mode) && StatOne(dirFd, path, 0, target)) {
+        st = target;
+    }
+    return true;
+}
+
 std::optional<FindData> StatAt(int dirFd, const char* path, std::string_view name) {
     struct stat st {};
-    if (::fstatat(dirFd, path, &st, 0) != 0) {
-        if ((errno != ENOENT && errno != ELOOP) ||
-            ::fstatat(dirFd, path, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISLNK(st.st_mode)) {
-            return std::nullopt;
-        }
+    if (!StatFollowing(dirFd, path, st)) {
+        return std::nullopt;
     }
     return MakeFindData(st, name);
 }
@@ -307,10 +348,47 @@ bool CopyContents(int in, int out, std::uint64_t expectedSize) {
 constexpr std::string_view kTemporaryPrefix = ".tarnwick-";
 constexpr std::string_view kTemporarySuffix = ".tmp";
 
+// The process id and umask do not change while the program runs, except for the id in a forked
+// child (tests fork).
+std::atomic<pid_t> gProcessId{0};
+
+pid_t ProcessId() {
+    static const bool hooked = ::pthread_atfork(nullptr, nullptr, [] { gProcessId = 0; }) == 0;
+    pid_t pid = gProcessId.load(std::memory_order_relaxed);
+    if (pid == 0 || !hooked) {
+        pid = ::getpid();
+        gProcessId.store(pid, std::memory_order_relaxed);
+    }
+    return pid;
+}
+
+// Read without changing it (umask() itself can only be read by setting it, which would race
+// with other threads creating files). 0777 when unknown, so permissions are always given again.
+mode_t ProcessUmask() {
+    static const mode_t mask = [] {
+        std::FILE* status = std::fopen("/proc/self/status", "re");
+        if (status == nullptr) {
+            return mode_t{0777};
+        }
+        mode_t found = 0777;
+        char line[256];
+        while (std::fgets(line, sizeof line, status) != nullptr) {
+            unsigned value = 0;
+            if (std::sscanf(line, "Umask: %o", &value) == 1) {
+                found = static_cast<mode_t>(value & 0777);
+                break;
+            }
+        }
+        std::fclose(status);
+        return found;
+    }();
+    return mask;
+}
+
 // Hidden, and unique within the process; O_EXCL makes it unique in the folder.
 void FormatTemporaryName(char (&buffer)[64], std::uint64_t sequence) {
     char* out = std::copy(kTemporaryPrefix.begin(), kTemporaryPrefix.end(), buffer);
-    out = std::to_chars(out, buffer + 32, static_cast<std::uint64_t>(::getpid())).ptr;
+    out = std::to_chars(out, buffer + 32, static_cast<std::uint64_t>(ProcessId())).ptr;
     *out++ = '-';
     out = std::to_chars(out, buffer + 54, sequence).ptr;
     out = std::copy(kTemporarySuffix.begin(), kTemporarySuffix.end(), out);
@@ -400,29 +478,23 @@ std::optional<FindData> FindFirstFile(std::string_view pattern) {
 
 // --- Directory -----------------------------------------------------------------------------
 
-Directory::Directory(int fd) : fd_(fd) {
-    struct stat st {};
-    if (::fstat(fd_, &st) == 0) {
-        device_ = static_cast<std::uint64_t>(st.st_dev);
-        inode_ = static_cast<std::uint64_t>(st.st_ino);
-    }
+Directory::Directory(Directory&& other) noexcept {
+    *this = std::move(other);
 }
-
-Directory::Directory(Directory&& other) noexcept
-    : fd_(std::exchange(other.fd_, -1)),
-      stream_(std::exchange(other.stream_, nullptr)),
-      device_(other.device_),
-      inode_(other.inode_),
-      lastKind_(other.lastKind_) {}
 
 Directory& Directory::operator=(Directory&& other) noexcept {
     if (this != &other) {
         Close();
         fd_ = std::exchange(other.fd_, -1);
-        stream_ = std::exchange(other.stream_, nullptr);
+        listing_ = std::move(other.listing_);
+        listingPosition_ = other.listingPosition_;
+        listingEnd_ = other.listingEnd_;
+        listingDone_ = other.listingDone_;
+        lastKind_ = other.lastKind_;
+        identityKnown_ = other.identityKnown_;
         device_ = other.device_;
         inode_ = other.inode_;
-        lastKind_ = other.lastKind_;
+        restamps_ = other.restamps_;
     }
     return *this;
 }
@@ -432,13 +504,30 @@ Directory::~Directory() {
 }
 
 void Directory::Close() {
-    if (stream_ != nullptr) {
-        ::closedir(static_cast<DIR*>(stream_));  // closes fd_ as well
-    } else if (fd_ >= 0) {
+    if (fd_ >= 0) {
         ::close(fd_);
     }
-    stream_ = nullptr;
     fd_ = -1;
+    listing_.reset();
+}
+
+void Directory::LoadIdentity() const {
+    struct stat st {};
+    if (!identityKnown_ && fd_ >= 0 && ::fstat(fd_, &st) == 0) {
+        device_ = static_cast<std::uint64_t>(st.st_dev);
+        inode_ = static_cast<std::uint64_t>(st.st_ino);
+        identityKnown_ = true;
+    }
+}
+
+std::uint64_t Directory::Device() const {
+    LoadIdentity();
+    return device_;
+}
+
+std::uint64_t Directory::Inode() const {
+    LoadIdentity();
+    return inode_;
 }
 
 std::optional<Directory> Directory::Open(std::string_view drivePath) {
@@ -457,6 +546,16 @@ std::optional<Directory> Directory::Open(std::string_view drivePath) {
     }
 }
 
+bool Directory::RestampsOnRename() const {
+    if (restamps_ == Restamps::kUnknown) {
+        // FUSE drivers of FAT give a renamed file the current time.
+        struct statfs fs {};
+        restamps_ = ::fstatfs(fd_, &fs) == 0 && fs.f_type == FUSE_SUPER_MAGIC ? Restamps::kYes
+                                                                              : Restamps::kNo;
+    }
+    return restamps_ == Restamps::kYes;
+}
+
 std::optional<Directory> Directory::OpenChild(const std::string& name) const {
     if (fd_ < 0 || !IsPlainName(name)) {
         return std::nullopt;
@@ -469,18 +568,31 @@ std::optional<Directory> Directory::OpenChild(const std::string& name) const {
 }
 
 std::optional<std::string_view> Directory::Next() {
+    // getdents64 directly: a listing through opendir would cost two more calls per folder.
+    constexpr std::size_t kListingSize = 32 * 1024;
     if (fd_ < 0) {
         return std::nullopt;
     }
-    if (stream_ == nullptr) {
-        // The listing takes over the descriptor; the *at calls keep using it (they do not
-        // depend on the listing's position).
-        stream_ = ::fdopendir(fd_);
-        if (stream_ == nullptr) {
-            return std::nullopt;
+    for (;;) {
+        if (listingPosition_ >= listingEnd_) {
+            if (listingDone_) {
+                lastKind_ = EntryKind::kUnknown;
+                return std::nullopt;
+            }
+            if (!listing_) {
+                listing_ = std::make_unique_for_overwrite<char[]>(kListingSize);
+            }
+            ssize_t got = 0;
+            do {
+                got = ::getdents64(fd_, listing_.get(), kListingSize);
+            } while (got < 0 && errno == EINTR);
+            listingPosition_ = 0;
+            listingEnd_ = got > 0 ? static_cast<std::size_t>(got) : 0;
+            listingDone_ = got <= 0;
+            continue;
         }
-    }
-    while (const dirent* entry = ::readdir(static_cast<DIR*>(stream_))) {
+        const auto* entry = reinterpret_cast<const dirent64*>(listing_.get() + listingPosition_);
+        listingPosition_ += entry->d_reclen;
         const std::string_view name = entry->d_name;
         if (IsDotOrDotDot(name) || name.find('\\') != std::string_view::npos) {
             continue;
@@ -504,8 +616,6 @@ std::optional<std::string_view> Directory::Next() {
         }
         return name;
     }
-    lastKind_ = EntryKind::kUnknown;
-    return std::nullopt;
 }
 
 std::optional<FindData> Directory::Lookup(const std::string& name) const {
@@ -523,6 +633,91 @@ bool Directory::MakeChild(const std::string& name) const {
     return fd_ >= 0 && IsPlainName(name) && ::mkdirat(fd_, name.c_str(), 0777) == 0;
 }
 
+namespace {
+
+enum class Written { kDone, kFailed, kUnsupported };
+
+std::atomic<bool> gEmptyPathLinkRefused{false};
+
+// Names an unnamed file; never replaces an existing entry.
+Written LinkUnnamed(int fd, int dirFd, const char* name) {
+    if (!gEmptyPathLinkRefused.load(std::memory_order_relaxed)) {
+        if (::linkat(fd, "", dirFd, name, AT_EMPTY_PATH) == 0) {
+            return Written::kDone;
+        }
+        if (errno != ENOENT) {
+            return errno == EEXIST ? Written::kFailed : Written::kUnsupported;
+        }
+    }
+    // Without CAP_DAC_READ_SEARCH the kernel takes the file only by its name under /proc.
+    char path[48] = "/proc/self/fd/";
+    *std::to_chars(path + 14, path + sizeof path - 1, fd).ptr = '\0';
+    if (::linkat(AT_FDCWD, path, dirFd, name, AT_SYMLINK_FOLLOW) == 0) {
+        gEmptyPathLinkRefused.store(true, std::memory_order_relaxed);
+        return Written::kDone;
+    }
+    return errno == EEXIST ? Written::kFailed : Written::kUnsupported;
+}
+
+// Writes the copy into a new file of `to` and puts it in place under `toName`: an unnamed file
+// that is linked there, or a hidden temporary file that is renamed there. kUnsupported: the
+// file system offers no unnamed files, nothing has been changed.
+Written WriteCopy(int in, const struct stat& source, const Directory& to, const std::string& toName,
+                  bool failIfExists, const timespec (&times)[2], bool unnamed) {
+    const int toFd = to.NativeHandle();
+    // The copy is made with the source's permission bits; only where the umask takes some away
+    // are they given again.
+    const mode_t mode = source.st_mode & 0777;
+    char temporary[64] = "";
+    int outFd = -1;
+    if (unnamed) {
+        outFd = RetryOpenAt(toFd, ".", O_WRONLY | O_TMPFILE, mode);
+        if (outFd < 0) {
+            return errno == EACCES || errno == EROFS || errno == ENOSPC || errno == EDQUOT
+                       ? Written::kFailed
+                       : Written::kUnsupported;
+        }
+    } else {
+        for (int attempt = 0; attempt < 100 && outFd < 0; ++attempt) {
+            FormatTemporaryName(temporary,
+                                gTemporarySequence.fetch_add(1, std::memory_order_relaxed));
+            outFd = RetryOpenAt(toFd, temporary, O_WRONLY | O_CREAT | O_EXCL | O_NOCTTY, mode);
+            if (outFd < 0 && errno != EEXIST) {
+                return Written::kFailed;
+            }
+        }
+        if (outFd < 0) {
+            return Written::kFailed;
+        }
+    }
+    const FileDescriptor out(outFd);
+
+    Written result = Written::kFailed;
+    if (CopyContents(in, out.get(), static_cast<std::uint64_t>(source.st_size))) {
+        // Both as far as the file system keeps them (FAT has no permission bits, and its times
+        // are coarse); neither decides whether the copy succeeded.
+        if ((mode & ProcessUmask()) != 0) {
+            ::fchmod(out.get(), mode);
+        }
+        ::futimens(out.get(), times);
+        if (unnamed) {
+            result = LinkUnnamed(out.get(), toFd, toName.c_str());
+        } else if (failIfExists ? RenameNoReplace(toFd, temporary, toFd, toName.c_str())
+                                : ::renameat(toFd, temporary, toFd, toName.c_str()) == 0) {
+            result = Written::kDone;
+        }
+        if (result == Written::kDone && to.RestampsOnRename()) {
+            ::futimens(out.get(), times);
+        }
+    }
+    if (result != Written::kDone && !unnamed) {
+        ::unlinkat(toFd, temporary, 0);
+    }
+    return result;
+}
+
+}  // namespace
+
 // --- Copies, folders, renames --------------------------------------------------------------
 
 // The old target stays as it is until the complete copy, with its time, is renamed over it.
@@ -530,21 +725,23 @@ bool Directory::MakeChild(const std::string& name) const {
 // other journalling file systems) write the new data before the rename, and a crash before that
 // point leaves the old file and at worst a hidden temporary file.
 bool CopyFileAt(const Directory& from, const std::string& name, const Directory& to,
-                const std::string& toName, bool failIfExists, FileTime lastWrite) {
+                const std::string& toName, bool failIfExists, std::optional<FileTime> lastWrite) {
     if (!from.IsOpen() || !to.IsOpen() || !IsPlainName(name) || !IsPlainName(toName)) {
         return false;
     }
     const int toFd = to.NativeHandle();
 
+    // With failIfExists the rename itself refuses an existing target, whatever it is.
     struct stat target {};
-    if (::fstatat(toFd, toName.c_str(), &target, 0) == 0) {
-        if (failIfExists || S_ISDIR(target.st_mode) || DeniesWrite(target, toFd, toName.c_str())) {
+    if (!failIfExists) {
+        if (StatFollowing(toFd, toName.c_str(), target)) {
+            if (S_ISDIR(target.st_mode) ||
+                (!S_ISLNK(target.st_mode) && DeniesWrite(target, toFd, toName.c_str()))) {
+                return false;
+            }
+        } else if (errno != ENOENT) {
             return false;
         }
-    } else if (errno != ENOENT) {
-        return false;
-    } else if (failIfExists && ::fstatat(toFd, toName.c_str(), &target, AT_SYMLINK_NOFOLLOW) == 0) {
-        return false;  // a link that leads nowhere still holds the name
     }
 
     // O_NONBLOCK: opening a FIFO must not wait for a writer. Only regular files are copied.
@@ -558,49 +755,32 @@ bool CopyFileAt(const Directory& from, const std::string& name, const Directory&
         return false;
     }
 
-    char temporary[64];
-    int outFd = -1;
-    for (int attempt = 0; attempt < 100 && outFd < 0; ++attempt) {
-        FormatTemporaryName(temporary, gTemporarySequence.fetch_add(1, std::memory_order_relaxed));
-        outFd = RetryOpenAt(toFd, temporary, O_WRONLY | O_CREAT | O_EXCL | O_NOCTTY, 0600);
-        if (outFd < 0 && errno != EEXIST) {
-            return false;
-        }
-    }
-    if (outFd < 0) {
-        return false;
-    }
-    const FileDescriptor out(outFd);
-
     if (source.st_size >= (std::int64_t{8} << 20)) {
         ::posix_fadvise(in.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
     }
     // The access time is given too (the source's): some FUSE drivers ignore a last-write time
     // that comes without one.
-    const timespec times[2] = {source.st_atim, TimespecFromFileTime(lastWrite)};
-    bool done = CopyContents(in.get(), out.get(), static_cast<std::uint64_t>(source.st_size));
-    if (done) {
-        // Both as far as the file system keeps them (FAT has no permission bits, and its times
-        // are coarse); neither decides whether the copy succeeded.
-        ::fchmod(out.get(), source.st_mode & 0777);
-        ::futimens(out.get(), times);
-        done = failIfExists ? RenameNoReplace(toFd, temporary, toFd, toName.c_str())
-                            : ::renameat(toFd, temporary, toFd, toName.c_str()) == 0;
-        // Some FAT drivers stamp a renamed file with the current time: set it once more.
-        struct stat renamed {};
-        if (done && ::fstat(out.get(), &renamed) == 0 &&
-            FileTimeFromTimespec(renamed.st_mtim) != lastWrite) {
-            ::futimens(out.get(), times);
+    const timespec times[2] = {
+        source.st_atim,
+        TimespecFromFileTime(lastWrite.value_or(FileTimeFromTimespec(source.st_mtim)))};
+    // A new name is best given by linking an unnamed file: nothing is left behind even by a
+    // crash. Where the file system cannot, a hidden temporary file is renamed.
+    if (failIfExists) {
+        const Written written = WriteCopy(in.get(), source, to, toName, true, times, true);
+        if (written != Written::kUnsupported) {
+            return written == Written::kDone;
+        }
+        if (::lseek(in.get(), 0, SEEK_SET) != 0) {
+            return false;
         }
     }
-    if (!done) {
-        ::unlinkat(toFd, temporary, 0);
-    }
-    return done;
+    return WriteCopy(in.get(), source, to, toName, failIfExists, times, false) == Written::kDone;
 }
 
-bool CopyFileByPath(std::string_view from, std::string_view to, bool failIfExists,
-                    FileTime lastWrite) {
+namespace {
+
+bool CopyByPaths(std::string_view from, std::string_view to, bool failIfExists,
+                 std::optional<FileTime> lastWrite) {
     try {
         const auto source = OpenFolderOf(from);
         const auto target = OpenFolderOf(to);
@@ -612,19 +792,15 @@ bool CopyFileByPath(std::string_view from, std::string_view to, bool failIfExist
     }
 }
 
+}  // namespace
+
+bool CopyFileByPath(std::string_view from, std::string_view to, bool failIfExists,
+                    FileTime lastWrite) {
+    return CopyByPaths(from, to, failIfExists, lastWrite);
+}
+
 bool CopyFileKeepingAttributes(std::string_view from, std::string_view to, bool failIfExists) {
-    try {
-        const auto source = OpenFolderOf(from);
-        const auto target = OpenFolderOf(to);
-        if (!source || !target) {
-            return false;
-        }
-        const auto data = source->folder->Lookup(source->name);
-        return data && CopyFileAt(*source->folder, source->name, *target->folder, target->name,
-                                  failIfExists, data->lastWriteTime);
-    } catch (const std::exception&) {
-        return false;
-    }
+    return CopyByPaths(from, to, failIfExists, std::nullopt);
 }
 
 bool CreateDirectory(std::string_view drivePath) {
