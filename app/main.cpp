@@ -1,11 +1,20 @@
-#include <QApplication>
-#include <QMainWindow>
+// Tarnwick: the application, its five windows in their order, the message loop.
+#include <exception>
+
+#include "ui/Application.h"
+#include "ui/Forms.h"
+#include "ui/Shell.h"
+#include "ui/Text.h"
+#include "ui/Unit1.h"
 
 int main(int argc, char* argv[]) {
-    QApplication app(argc, argv);
-    QMainWindow window;
-    window.setWindowTitle("Tarnwick");
-    window.resize(524, 462);
-    window.show();
-    return app.exec();
+    tarnwick::ui::Application application(argc, argv);
+    try {
+        const tarnwick::ui::ProgramWindows windows;
+        tarnwick::ui::Form1->show();
+        tarnwick::ui::Application::exec();
+    } catch (const std::exception& error) {
+        tarnwick::ui::ShowErrorMessage(tarnwick::ui::ToQt(error.what()));
+    }
+    return 0;
 }

@@ -8,11 +8,13 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
+#include <vector>
 
 #include "engine/copy_pass.h"
 
@@ -44,6 +46,11 @@ struct ExecutableParts {
     std::string fileName;
 };
 std::optional<ExecutableParts> SplitExecutablePath();
+
+// Opens one of the help pages ("getting-started.html", "online-documentation.html") in the
+// desktop's browser: the copy beside the executable (its folder's help/), else the installed one.
+// Nothing happens when neither is there.
+void OpenHelpPage(const char* page);
 
 // Test seam: makes the start of the synchronisation thread fail as when the system refuses a
 // new thread. Only tests call this.
@@ -121,8 +128,19 @@ public:
     void FormShow();
     void FormClose();
 
-    // Folder lists and their commands.
+    // Folder lists. Each item carries its group number (source list) or entry number
+    // (destination list) as Qt::UserRole data.
+    void LoadSourceList();
+    void LoadDestinationList(int group);
+    // Describes the drive named by the path's first two characters in one details line.
+    void ShowFolderDetails(const std::string& path, QLabel* labelLabel, QLabel* serialLabel,
+                           QLabel* typeLabel);
     void UpdateListButtons();
+    // New source and New destination, with the dialog's path empty or a dropped folder. True when
+    // a folder was added and selected. Raise SettingsError when the settings file cannot be
+    // written; the command handlers show it.
+    bool AddSourceFolder(const std::optional<std::string>& path);
+    bool AddDestinationFolder(const std::optional<std::string>& path);
     void ListBox1Click();
     void ListBox2Click();
     void bbtnNew1Click();
@@ -174,6 +192,12 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    friend class FolderDropFilter;
+
+    // One item dropped on a list (a native path; empty for something that is no local file) is
+    // added as a folder when it is one; more than one is refused with a message.
+    void FolderDropped(QListWidget* list, const std::vector<std::string>& items);
+
     Q_INVOKABLE void DrainPosted();
     Q_INVOKABLE void WorkerEnded();
     Q_INVOKABLE void OpenLogAfterError();
@@ -185,10 +209,29 @@ private:
     void StopRunAndWait();
     void PlaceListButtons();
 
+    // The drop handling of the two lists, from creation until the window closes.
+    QObject* dropFilter1_ = nullptr;
+    QObject* dropFilter2_ = nullptr;
+
     std::thread worker_;
     std::mutex postedMutex_;
     std::deque<std::function<void()>> posted_;
     bool centred_ = false;
+};
+
+// The program's windows, created hidden in their defined order: Form1, frmFolder,
+// TfrmFolderBrowse, frmAbout, Form2, each instance pointer set as soon as its window exists. The
+// dialogs are children of the main window, so they open centred over it and end with it. The end
+// of this object destroys them all and clears the pointers.
+class ProgramWindows {
+public:
+    ProgramWindows();
+    ~ProgramWindows();
+    ProgramWindows(const ProgramWindows&) = delete;
+    ProgramWindows& operator=(const ProgramWindows&) = delete;
+
+private:
+    std::unique_ptr<TForm1> main_;
 };
 
 }  // namespace tarnwick::ui

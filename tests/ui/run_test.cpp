@@ -308,7 +308,7 @@ TEST_F(RunTest, MainWindowLayoutNamesAndCaptions) {
                                                         {"Label2", "From:"},
                                                         {"Label4", "To:"},
                                                         {"Label6", "Synchronized files: "},
-                                                        {"lblCount", "000000"}};
+                                                        {"lblCount", "0"}};
     for (const auto& [name, caption] : captions) {
         const QLabel* found = w.findChild<QLabel*>(name);
         ASSERT_NE(found, nullptr) << name;
