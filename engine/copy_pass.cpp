@@ -170,9 +170,14 @@ private:
             if (!data) {
                 return 0;
             }
-            kind = (data->attributes & platform::kAttributeDirectory) != 0
-                       ? platform::EntryKind::kFolder
-                       : platform::EntryKind::kFile;
+            // Behind a link: opening a FIFO or a device to copy it could wait or do harm.
+            if ((data->attributes & platform::kAttributeDirectory) != 0) {
+                kind = platform::EntryKind::kFolder;
+            } else if ((data->attributes & platform::kAttributeDevice) != 0) {
+                kind = platform::EntryKind::kOther;
+            } else {
+                kind = platform::EntryKind::kFile;
+            }
         }
         if (kind == platform::EntryKind::kFolder) {
             // Without subfolders a folder takes the file road, where its copy can only fail.

@@ -14,6 +14,8 @@ namespace tarnwick::platform {
 inline constexpr std::uint32_t kAttributeReadOnly = 0x01;
 inline constexpr std::uint32_t kAttributeHidden = 0x02;
 inline constexpr std::uint32_t kAttributeDirectory = 0x10;
+// FIFOs, sockets and device nodes: entries with no contents to copy, which a copy never opens.
+inline constexpr std::uint32_t kAttributeDevice = 0x40;
 inline constexpr std::uint32_t kAttributeNormal = 0x80;
 
 // What a listing or a lookup tells about one entry. Links are followed: a link to a folder is a
@@ -103,8 +105,9 @@ private:
 // removes the temporary file and leaves the old target untouched. Fails (false) when the source is
 // not a regular file (folders, FIFOs, devices, sockets), when `failIfExists` is set and the target
 // exists (decided by the rename itself, so a target that appears during the copy is not replaced
-// either), when the target is a folder, and when the target is read-only (no write permission, also
-// for root).
+// either), when the target is a folder, when the target is read-only (no write permission, also
+// for root), and when the source is written to while it is copied (the copy would not be a state
+// the file ever had; the next run copies it).
 bool CopyFileAt(const Directory& from, const std::string& name, const Directory& to,
                 const std::string& toName, bool failIfExists, std::optional<FileTime> lastWrite);
 

@@ -124,6 +124,9 @@ FindData MakeFindData(const struct stat& st, std::string_view name) {
     const bool readOnly = (st.st_mode & S_IWUSR) == 0;
     if (S_ISDIR(st.st_mode)) {
         data.attributes |= kAttributeDirectory;
+    } else if (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode) || S_ISCHR(st.st_mode) ||
+               S_ISBLK(st.st_mode)) {
+        data.attributes |= kAttributeDevice;
     }
     if (readOnly) {
         data.attributes |= kAttributeReadOnly;
@@ -288,13 +291,18 @@ bool WriteAll(int fd, const char* data, std::size_t size) {
     return true;
 }
 
-bool ReadWriteRest(int in, int out) {
+// Copies up to `limit` bytes, or to the end where the size is not known (0).
+bool ReadWriteRest(int in, int out, std::uint64_t limit) {
     thread_local std::unique_ptr<char[]> buffer;
     if (!buffer) {
         buffer = std::make_unique_for_overwrite<char[]>(kCopyBufferSize);
     }
-    for (;;) {
-        const ssize_t got = ::read(in, buffer.get(), kCopyBufferSize);
+    for (std::uint64_t copied = 0; limit == 0 || copied < limit;) {
+        const std::size_t wanted =
+            limit == 0 ? kCopyBufferSize
+                       : static_cast<std::size_t>(std::min<std::uint64_t>(kCopyBufferSize,
+                                                                          limit - copied));
+        const ssize_t got = ::read(in, buffer.get(), wanted);
         if (got < 0) {
             if (errno == EINTR) {
                 continue;
@@ -307,19 +315,27 @@ bool ReadWriteRest(int in, int out) {
         if (!WriteAll(out, buffer.get(), static_cast<std::size_t>(got))) {
             return false;
         }
+        copied += static_cast<std::uint64_t>(got);
     }
+    return true;
 }
 
-// Copies the contents from the current offsets on. The kernel copies within the file system
-// where it can; elsewhere (another file system, a file system without support) the bytes go
-// through a buffer.
+// Copies the contents from the current offsets on, as many bytes as the file had when it was
+// opened (a file that grows meanwhile cannot keep the copy going forever). The kernel copies
+// within the file system where it can; elsewhere (another file system, a file system without
+// support) the bytes go through a buffer.
 bool CopyContents(int in, int out, std::uint64_t expectedSize) {
     std::uint64_t copied = 0;
     for (;;) {
         if (expectedSize > 0 && copied >= expectedSize) {
             return true;
         }
-        const ssize_t got = ::copy_file_range(in, nullptr, out, nullptr, std::size_t{1} << 30, 0);
+        const std::size_t wanted =
+            expectedSize == 0
+                ? std::size_t{1} << 30
+                : static_cast<std::size_t>(std::min<std::uint64_t>(std::uint64_t{1} << 30,
+                                                                   expectedSize - copied));
+        const ssize_t got = ::copy_file_range(in, nullptr, out, nullptr, wanted, 0);
         if (got > 0) {
             copied += static_cast<std::uint64_t>(got);
             continue;
@@ -327,7 +343,7 @@ bool CopyContents(int in, int out, std::uint64_t expectedSize) {
         if (got == 0) {
             // The end, a file that shrank, or a pseudo file system that reports nothing to copy
             // for a file that has contents: reading settles it.
-            return ReadWriteRest(in, out);
+            return ReadWriteRest(in, out, expectedSize == 0 ? 0 : expectedSize - copied);
         }
         switch (errno) {
             case EINTR:
@@ -338,7 +354,7 @@ bool CopyContents(int in, int out, std::uint64_t expectedSize) {
             case EOPNOTSUPP:
             case EPERM:
             case ETXTBSY:
-                return ReadWriteRest(in, out);
+                return ReadWriteRest(in, out, expectedSize == 0 ? 0 : expectedSize - copied);
             default:
                 return false;
         }
@@ -637,6 +653,18 @@ namespace {
 
 enum class Written { kDone, kFailed, kUnsupported };
 
+// True when the open source is still as it was when its copy began. A file written to during its
+// copy would give a copy stitched together from different moments, or cut short: such a copy is
+// dropped, the old target stays, and the next run copies the file (its time has moved on).
+bool Unchanged(int fd, const struct stat& before) {
+    struct stat now {};
+    return ::fstat(fd, &now) == 0 && now.st_size == before.st_size &&
+           now.st_mtim.tv_sec == before.st_mtim.tv_sec &&
+           now.st_mtim.tv_nsec == before.st_mtim.tv_nsec &&
+           now.st_ctim.tv_sec == before.st_ctim.tv_sec &&
+           now.st_ctim.tv_nsec == before.st_ctim.tv_nsec;
+}
+
 std::atomic<bool> gEmptyPathLinkRefused{false};
 
 // Names an unnamed file; never replaces an existing entry.
@@ -693,7 +721,8 @@ Written WriteCopy(int in, const struct stat& source, const Directory& to, const 
     const FileDescriptor out(outFd);
 
     Written result = Written::kFailed;
-    if (CopyContents(in, out.get(), static_cast<std::uint64_t>(source.st_size))) {
+    if (CopyContents(in, out.get(), static_cast<std::uint64_t>(source.st_size)) &&
+        Unchanged(in, source)) {
         // Both as far as the file system keeps them (FAT has no permission bits, and its times
         // are coarse); neither decides whether the copy succeeded.
         if ((mode & ProcessUmask()) != 0) {
