@@ -2,9 +2,11 @@
 
 #include <sys/stat.h>
 
+#include <iostream>
 #include <sstream>
 
 #include "platform/files.h"
+#include "support/programs.h"
 #include "support/temp_dir.h"
 
 namespace tarnwick::testing {
@@ -98,7 +100,7 @@ CopyOutcome CompareWithSource(const Tree& before, const Tree& source, const Tree
             problems << "neither the old nor the source's version: " << name << " ("
                      << Describe(entry) << ")\n";
         } else if (entry.kind == TreeEntry::Kind::kFile) {
-            ++outcome.copied;
+            outcome.copied.push_back(name);
         }
     }
     for (const auto& [name, entry] : before) {
@@ -108,6 +110,26 @@ CopyOutcome CompareWithSource(const Tree& before, const Tree& source, const Tree
     }
     outcome.problems = problems.str();
     return outcome;
+}
+
+::testing::AssertionResult RsyncAgrees(const fs::path& source, const fs::path& destination,
+                                       const std::vector<std::string>& names) {
+    const auto differences = RsyncDifferences(source, destination);
+    if (!differences) {
+        std::cout << kNoRsync << "\n";
+        return ::testing::AssertionSuccess();
+    }
+    std::ostringstream disagreements;
+    for (const std::string& name : names) {
+        if (differences->contains(name)) {
+            disagreements << "rsync finds " << name << " different\n";
+        }
+    }
+    const std::string text = disagreements.str();
+    if (text.empty()) {
+        return ::testing::AssertionSuccess() << names.size() << " copies checked by rsync";
+    }
+    return ::testing::AssertionFailure() << text;
 }
 
 std::vector<std::string> TemporaryFiles(const fs::path& root) {

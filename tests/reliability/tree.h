@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -41,13 +42,20 @@ void BuildTree(const std::filesystem::path& root, const Tree& tree);
 
 // How a pass changed a destination tree that held `before`, given the source tree it copied
 // from: every entry of `after` must be as it was before or as it is in the source (a whole copy,
-// with its time); nothing of `before` may be missing. `copied` counts the files that became the
+// with its time); nothing of `before` may be missing. `copied` names the files that became the
 // source's version.
 struct CopyOutcome {
-    int copied = 0;
+    std::vector<std::string> copied;
     std::string problems;  // one a line; empty when every entry is old or new
 };
 CopyOutcome CompareWithSource(const Tree& before, const Tree& source, const Tree& after);
+
+// The independent check: rsync, comparing contents, finds no difference between the source and
+// the destination for any of `names` (files the pass is known to have copied). Passes with a
+// note where rsync is not installed.
+::testing::AssertionResult RsyncAgrees(const std::filesystem::path& source,
+                                       const std::filesystem::path& destination,
+                                       const std::vector<std::string>& names);
 
 // Names of temporary copy files left anywhere below `root`.
 std::vector<std::string> TemporaryFiles(const std::filesystem::path& root);

@@ -18,9 +18,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// FS_IOC_SHUTDOWN (ext4, xfs, f2fs) with "do not flush the journal": the state a volume is left
-// in when its device goes away.
+// FS_IOC_SHUTDOWN (ext4, xfs, f2fs): the state a volume is left in when its device goes away.
 constexpr unsigned long kShutdownRequest = _IOR('X', 125, std::uint32_t);
+constexpr std::uint32_t kShutdownLogFlush = 1;
 constexpr std::uint32_t kShutdownNoLogFlush = 2;
 
 }  // namespace
@@ -46,7 +46,10 @@ ScratchVolume::ScratchVolume(Kind kind, fs::path mountPoint, std::size_t bytes)
             return;
         }
     }
-    Mount();
+    // A volume as a stick comes: empty (ext4 makes a folder of its own).
+    if (Mount() && kind_ == Kind::kExt4) {
+        fs::remove(mountPoint_ / "lost+found");
+    }
 }
 
 ScratchVolume::~ScratchVolume() {
@@ -78,12 +81,12 @@ bool ScratchVolume::Detach() {
     return detached;
 }
 
-bool ScratchVolume::Shutdown() {
+bool ScratchVolume::Shutdown(bool journalWritten) {
     const int fd = ::open(mountPoint_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) {
         return false;
     }
-    std::uint32_t flags = kShutdownNoLogFlush;
+    std::uint32_t flags = journalWritten ? kShutdownLogFlush : kShutdownNoLogFlush;
     const bool done = ::ioctl(fd, kShutdownRequest, &flags) == 0;
     ::close(fd);
     return done;

@@ -29,8 +29,10 @@ public:
     // already open on it still work until they are closed.
     bool Detach();
     // The device stops answering, as a stick pulled out mid-write: every later operation on the
-    // volume fails (ext4 only).
-    bool Shutdown();
+    // volume fails (ext4 only). With `journalWritten` the journal is written out first, so what
+    // the file system had recorded so far (names, sizes, times) survives, but no data that was
+    // still waiting to be written.
+    bool Shutdown(bool journalWritten);
     // Mounts again: ext4 the same image (its journal is replayed), tmpfs a new, empty volume.
     bool Mount();
 
