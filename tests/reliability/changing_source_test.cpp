@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <iostream>
 #include <mutex>
 #include <random>
 #include <set>
@@ -14,6 +15,7 @@
 
 #include "reliability_fixture.h"
 #include "support/programs.h"
+#include "support/unprivileged.h"
 
 namespace tarnwick::testing {
 namespace {
@@ -192,6 +194,146 @@ INSTANTIATE_TEST_SUITE_P(Volumes, ChangingSource,
                              return info.param == Destination::kSameVolume ? "SameVolume"
                                                                            : "OtherVolume";
                          });
+
+class ChangingTree : public ReliabilityTest {};
+
+// A second thread changes the source tree while passes run: new versions of files replace the
+// old ones, files and folders vanish, appear and are renamed. Every version is unique and begins
+// with its file's name, so a copy can be told from anything stitched together or misplaced.
+TEST_F(ChangingTree, ThreadingEntriesVanishAppearAndChangeDuringPasses) {
+    std::mutex mutex;
+    std::set<std::string> versions;
+    std::atomic<bool> changing{true};
+    std::atomic<int> changes{0};
+    std::thread changer([&] {
+        std::mt19937 random(20240611);
+        const fs::path staging = temp_ / "staging";
+        const fs::path trash = temp_ / "trash";
+        fs::create_directories(staging);
+        fs::create_directories(trash);
+        const std::vector<std::string> folders = {"", "a/", "b/", "a/c/"};
+        std::uniform_int_distribution<int> pick(0, 99);
+        for (int version = 1; changing; ++version) {
+            std::error_code ignored;
+            const std::string folder = folders[random() % folders.size()];
+            const std::string file = "x" + std::to_string(random() % 6);
+            const int action = pick(random);
+            if (action < 60) {
+                const std::string content =
+                    file + "#" + std::to_string(version) + "#" + Pattern(random() % 20000, version);
+                {
+                    const std::lock_guard lock(mutex);
+                    versions.insert(content);
+                }
+                const fs::path next = staging / file;
+                WriteFile(next, content, kBaseTime + version * 10 * kOneSecond);
+                fs::rename(next, source_ / (folder + file), ignored);
+            } else if (action < 75) {
+                fs::remove(source_ / (folder + file), ignored);
+            } else if (action < 85) {
+                fs::create_directory(source_ / folder, ignored);
+            } else if (action < 92 && !folder.empty()) {
+                const fs::path away = trash / std::to_string(version);
+                fs::rename(source_ / folder, away, ignored);
+                fs::remove_all(away, ignored);
+            } else if (!folder.empty()) {
+                const std::string other = folders[1 + random() % (folders.size() - 1)];
+                fs::rename(source_ / folder, source_ / other, ignored);
+            }
+            ++changes;
+        }
+    });
+
+    while (changes < 100) {
+        std::this_thread::yield();
+    }
+    Tree previous;
+    int copies = 0;
+    int passes = 0;
+    for (; passes < 20 || changes < 5000; ++passes) {
+        const std::int32_t copied = Sync();
+        const Tree now = ReadTree(destination_);
+        int changed = 0;
+        const std::lock_guard lock(mutex);
+        for (const auto& [name, entry] : now) {
+            const auto old = previous.find(name);
+            EXPECT_NE(entry.kind, TreeEntry::Kind::kOther) << name;
+            if (entry.kind != TreeEntry::Kind::kFile) {
+                continue;
+            }
+            const std::string base = fs::path(name).filename().string();
+            EXPECT_TRUE(versions.contains(entry.content) && entry.content.starts_with(base + "#"))
+                << name << " is not a version of that file";
+            changed += old == previous.end() || old->second != entry ? 1 : 0;
+        }
+        for (const auto& [name, entry] : previous) {
+            EXPECT_TRUE(now.contains(name)) << name << " went missing";
+        }
+        EXPECT_EQ(copied, changed);
+        copies += copied;
+        EXPECT_EQ(TemporaryFiles(destination_), std::vector<std::string>{});
+        previous = now;
+    }
+    changing = false;
+    changer.join();
+    std::cout << copies << " copies of " << versions.size() << " versions in " << passes
+              << " passes\n";
+
+    // Once the source holds still, one more run brings every file over, unless the destination
+    // holds a newer version of that name (a folder renamed over one that had been copied).
+    Sync();
+    const Tree source = ReadTree(source_);
+    const Tree destination = ReadTree(destination_);
+    std::vector<std::string> same;
+    for (const auto& [name, entry] : source) {
+        const auto copy = destination.find(name);
+        ASSERT_NE(copy, destination.end()) << name;
+        if (entry.kind == TreeEntry::Kind::kFile && copy->second != entry) {
+            EXPECT_GT(copy->second.time, entry.time + 2 * kOneSecond) << name;
+        } else if (entry.kind == TreeEntry::Kind::kFile) {
+            same.push_back(name);
+        }
+    }
+    EXPECT_TRUE(RsyncAgrees(source_, destination_, same));
+}
+
+// A subfolder whose permissions are taken away while the pass runs (as a user: root passes every
+// permission check): whatever part of it was copied is whole, the rest waits for the next run.
+TEST_F(ChangingTree, ASubfolderLockedDuringAPassIsPassedOverAndCopiedLater) {
+    Tree source;
+    for (int folder = 0; folder < 6; ++folder) {
+        for (int file = 0; file < 20; ++file) {
+            source["d" + std::to_string(folder) + "/f" + std::to_string(file)] =
+                File(Pattern(4096, static_cast<unsigned>(folder * 20 + file)), kBaseTime);
+        }
+    }
+    AddParents(source);
+    BuildTree(source_, source);
+    OpenUpForNobody(temp_.path());
+    const Tree before = ReadTree(destination_);
+
+    const int copied = RunUnprivileged([&] {
+        std::thread locker([&] {
+            while (progress_.FilesCopied < 50) {
+                std::this_thread::yield();
+            }
+            fs::permissions(source_ / "d3", fs::perms::none);
+        });
+        const std::int32_t result = Sync();
+        progress_.FilesCopied = 50;  // the locker ends also when the pass copied less
+        locker.join();
+        return static_cast<int>(result);
+    });
+    ASSERT_GE(copied, 50);
+    const CopyOutcome outcome = CompareWithSource(before, source, ReadTree(destination_));
+    EXPECT_EQ(outcome.problems, "");
+    EXPECT_EQ(copied, static_cast<int>(outcome.copied.size()));
+    EXPECT_EQ(TemporaryFiles(destination_), std::vector<std::string>{});
+
+    fs::permissions(source_ / "d3", fs::perms::owner_all);
+    EXPECT_EQ(Sync(), 120 - copied);
+    EXPECT_TRUE(SameTree(ReadTree(destination_), source));
+}
 
 }  // namespace
 }  // namespace tarnwick::testing

@@ -30,6 +30,19 @@ Tree ReadTree(const fs::path& root) {
     return tree;
 }
 
+void AddParents(Tree& tree) {
+    std::vector<std::string> parents;
+    for (const auto& [name, entry] : tree) {
+        for (auto slash = name.find('/'); slash != std::string::npos;
+             slash = name.find('/', slash + 1)) {
+            parents.push_back(name.substr(0, slash));
+        }
+    }
+    for (const std::string& parent : parents) {
+        tree[parent] = Folder();
+    }
+}
+
 void BuildTree(const fs::path& root, const Tree& tree) {
     fs::create_directories(root);
     // A map is ordered so that a folder comes before everything inside it.

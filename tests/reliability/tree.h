@@ -34,6 +34,9 @@ inline TreeEntry Folder() {
 // Every entry below `root` as it is on disk; links are not followed (a link is kOther).
 Tree ReadTree(const std::filesystem::path& root);
 
+// Adds a folder entry for every folder above an entry of the tree.
+void AddParents(Tree& tree);
+
 // Creates the folders and files of `tree` below `root` (parents first), files with their times.
 void BuildTree(const std::filesystem::path& root, const Tree& tree);
 
