@@ -89,10 +89,13 @@ int RunProgram(const std::vector<std::string>& args, std::string* output) {
 std::optional<std::set<std::string>> RsyncDifferences(const std::filesystem::path& source,
                                                       const std::filesystem::path& destination) {
     std::string output;
-    // -8 leaves bytes above 127 as they are, so names come back as they are on disk.
-    if (RunProgram({"rsync", "-rcn", "-8", "--itemize-changes", source.string() + "/",
-                    destination.string() + "/"},
-                   &output) != 0) {
+    // -8 leaves bytes above 127 as they are, so names come back as they are on disk. Status 23
+    // ("some files could not be transferred": a folder where the source has a file, say) still
+    // lists every difference.
+    const int status = RunProgram({"rsync", "-rcn", "-8", "--itemize-changes",
+                                   source.string() + "/", destination.string() + "/"},
+                                  &output);
+    if (status != 0 && status != 23) {
         return std::nullopt;
     }
     // Lines are "YXcstpoguax name"; other lines ("skipping non-regular file ...") are notes.

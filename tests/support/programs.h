@@ -19,8 +19,9 @@ bool HasProgram(const std::string& name);
 
 // The names (relative to `source`, '/'-separated, folders with a trailing '/') that
 // `rsync -rcn --itemize-changes SRC/ DST/` would transfer: files missing in `destination` or whose
-// contents differ. Special files and links that lead nowhere are never listed. nullopt when rsync
-// is not installed or fails.
+// contents differ, and entries where the destination has a folder for a file or a file for a
+// folder. Special files and links that lead nowhere are never listed. nullopt when rsync is not
+// installed or fails.
 std::optional<std::set<std::string>> RsyncDifferences(const std::filesystem::path& source,
                                                       const std::filesystem::path& destination);
 
