@@ -2,7 +2,6 @@
 // settings file's write error.
 #include <gtest/gtest.h>
 
-#include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QLabel>
 #include <QListWidget>
@@ -18,324 +17,228 @@
 #include "settings/settings_file.h"
 #include "ui/Unit1.h"
 
-static void PrintTo(const QString& text, std::ostream* out) {
-    *out << text.toStdString();
-}
-
 namespace tarnwick::ui {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::FolderDialogAnswerer;
-
-constexpr std::uint32_t kSystemSerial = 0x1234ABCD;
-constexpr std::uint32_t kStickSerial = 0xCAFE0001;
+const QString kSystem = QString::number(0x1234ABCDu);
+const QString kStick = QString::number(0xCAFE0001u);
 
 class ListsTest : public ::testing::Test, public testing::MainWindowFixture {
 protected:
-    // Folders C:\a, C:\b, C:\c and E:\x, E:\y exist; groups are stored by each test.
     ListsTest() {
         for (const char* name : {"a", "b", "c"}) {
             MakeFolder(name);
         }
-        for (const char* name : {"x", "y"}) {
-            fs::create_directories(stickRoot / name);
+        fs::create_directories(stickRoot / "x");
+    }
+
+    // Stores the groups (a source, then its destinations) as the only ones, opens the window.
+    void Open(const std::vector<std::vector<std::string>>& groups) {
+        fs::remove(SettingsPath());
+        for (std::size_t g = 0; g < groups.size(); ++g) {
+            for (std::size_t e = 0; e < groups[g].size(); ++e) {
+                const std::string& path = groups[g][e];
+                const bool stick = path[0] == 'E';
+                ASSERT_TRUE(WriteFolderEntry(
+                    int(g + 1), int(e + 1),
+                    {path, stick ? 2 : 3, FromQt(stick ? kStick : kSystem), false, e == 0}));
+            }
         }
-    }
-
-    static void Store(int group, int entry, const std::string& path) {
-        const bool stick = path[0] == 'E';
-        const std::uint32_t serial = stick ? kStickSerial : kSystemSerial;
-        ASSERT_TRUE(WriteFolderEntry(
-            group, entry, {path, stick ? 2 : 3, std::to_string(serial), false, entry == 1}));
-    }
-
-    void Open() {
         form = std::make_unique<TForm1>();
         form->show();
     }
 
-    // "path#number" of every item, and the selected row.
+    // "path#number" of each item, the selected one marked with '*'.
     static QStringList Items(const QListWidget* list) {
         QStringList items;
         for (int row = 0; row < list->count(); ++row) {
-            items << list->item(row)->text() + "#" + list->item(row)->data(Qt::UserRole).toString();
+            const QListWidgetItem* item = list->item(row);
+            items << (item->isSelected() ? "*" : "") + item->text() + "#" +
+                         item->data(Qt::UserRole).toString();
         }
         return items;
     }
-    static int Selected(const QListWidget* list) {
-        const auto selected = list->selectedItems();
-        return selected.isEmpty() ? -1 : list->row(selected.front());
-    }
-    void SelectSource(int row) { form->ListBox1->setCurrentRow(row); }
-
-    QString Details2() const {
-        return form->lblSerial2->text() + "|" + form->lblLabel2->text() + "|" +
+    // Enabled list buttons, whether the destination list takes drops, its details line.
+    QString State() const {
+        QString state;
+        for (const QToolButton* button : {form->bbtnNew1, form->bbtnChange1, form->bbtnDel1,
+                                          form->bbtnNew2, form->bbtnChange2, form->bbtnDel2}) {
+            state += button->isEnabled() ? '1' : '0';
+        }
+        return state + (form->ListBox2->viewport()->acceptDrops() ? "+" : "-") +
+               form->lblSerial2->text() + "|" + form->lblLabel2->text() + "|" +
                form->lblType2->text();
     }
-
-    // Sends a drag-enter and, when it was accepted, the drop; answers whether the list took it.
-    bool Drop(QListWidget* list, const QMimeData& data) {
-        const QPoint at(5, 5);
-        QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-        QApplication::sendEvent(list->viewport(), &enter);
-        if (!enter.isAccepted()) {
-            return false;
-        }
-        QDropEvent drop(QPointF(at), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-        QApplication::sendEvent(list->viewport(), &drop);
-        QCoreApplication::processEvents();
-        return drop.isAccepted();
-    }
-
-    static std::string Description(char letter) {
+    static QString Sentence(char letter) {
         std::string sentence;
         GetDriveDescription(letter, &sentence);
-        return sentence;
+        return ToQt(sentence);
     }
 
-    FolderDialogAnswerer answerer;
+    // A drag that enters a list's viewport and, where it is accepted, is dropped.
+    static bool Drop(QListWidget* list, const QMimeData& data) {
+        QDragEnterEvent enter({5, 5}, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(list->viewport(), &enter);
+        if (enter.isAccepted()) {
+            QDropEvent drop({5, 5}, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(list->viewport(), &drop);
+            QCoreApplication::processEvents();
+        }
+        return enter.isAccepted();
+    }
+
     std::unique_ptr<TForm1> form;
 };
 
-TEST_F(ListsTest, ButtonsAndDropsFollowTheSelection) {
-    Store(1, 1, "C:\\a");
-    Store(1, 2, "C:\\b");
-    Store(1, 3, "E:\\x");
-    Store(1, 4, "E:\\y");
-    Store(2, 1, "C:\\c");
-    Open();
-    EXPECT_EQ(Items(form->ListBox1), QStringList({"C:\\a#1", "C:\\c#2"}));
-    EXPECT_EQ(Selected(form->ListBox1), -1);
-    EXPECT_EQ(form->lblComputer->text(), QString("TESTPC"));
-    EXPECT_EQ(form->lblCount->text(), QString("0"));
-    const auto enabled = [this] {
-        QString states;
-        for (const QToolButton* button : {form->bbtnNew1, form->bbtnChange1, form->bbtnDel1,
-                                          form->bbtnNew2, form->bbtnChange2, form->bbtnDel2}) {
-            states += button->isEnabled() ? '1' : '0';
-        }
-        return states + (form->ListBox2->viewport()->acceptDrops() ? "+drop" : "");
-    };
-    EXPECT_EQ(enabled(), QString("100000"));
-
-    SelectSource(0);
-    EXPECT_EQ(Items(form->ListBox2), QStringList({"C:\\b#2", "E:\\x#3", "E:\\y#4"}));
-    EXPECT_EQ(Selected(form->ListBox2), 0);
-    EXPECT_EQ(form->lblLabel1->text(), QString("SYSTEM"));
-    EXPECT_EQ(Details2(), QString::number(kSystemSerial) + "|SYSTEM|" + ToQt(Description('C')));
-    EXPECT_EQ(enabled(), QString("111111+drop"));
-
-    SelectSource(1);
-    EXPECT_TRUE(Items(form->ListBox2).isEmpty());
-    EXPECT_EQ(Details2(), QString(" | | "));
-    EXPECT_EQ(enabled(), QString("111100+drop"));
-}
-
 TEST_F(ListsTest, SelectionAfterDeletingASourceOrADestination) {
-    struct Case {
+    const struct {
         bool source;
-        int deleted;
+        int row;
         QStringList left;
-        int selected;
+    } cases[] = {
+        {true, 0, {"*C:\\b#2", "C:\\c#3"}},  {true, 1, {"*C:\\a#1", "C:\\c#3"}},
+        {true, 2, {"C:\\a#1", "*C:\\b#2"}},  {false, 0, {"*E:\\x#3", "C:\\c#4"}},
+        {false, 1, {"*C:\\b#2", "C:\\c#4"}}, {false, 2, {"C:\\b#2", "*E:\\x#3"}},
     };
-    const Case cases[] = {
-        {true, 0, {"C:\\b#2", "C:\\c#3"}, 0},  // the new first
-        {true, 1, {"C:\\a#1", "C:\\c#3"}, 0},  // the one before it
-        {true, 2, {"C:\\a#1", "C:\\b#2"}, 1},  {false, 0, {"E:\\x#3", "E:\\y#4"}, 0},
-        {false, 1, {"C:\\b#2", "E:\\y#4"}, 0}, {false, 2, {"C:\\b#2", "E:\\x#3"}, 1},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE((c.source ? "source " : "destination ") + std::to_string(c.deleted));
-        fs::remove(SettingsPath());
-        Store(1, 1, "C:\\a");
-        Store(1, 2, "C:\\b");
-        Store(1, 3, "E:\\x");
-        Store(1, 4, "E:\\y");
-        Store(2, 1, "C:\\b");
-        Store(3, 1, "C:\\c");
-        Open();
-        SelectSource(c.source ? c.deleted : 0);
-        QListWidget* list = c.source ? form->ListBox1 : form->ListBox2;
-        if (!c.source) {
-            list->setCurrentRow(c.deleted);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.row);
+        Open({{"C:\\a", "C:\\b", "E:\\x", "C:\\c"}, {"C:\\b"}, {"C:\\c"}});
+        form->ListBox1->setCurrentRow(c.source ? c.row : 0);
+        if (c.source) {
+            form->bbtnDel1->click();
+            EXPECT_EQ(Items(form->ListBox1), c.left);
+            continue;
         }
-        (c.source ? form->bbtnDel1 : form->bbtnDel2)->click();
-        EXPECT_EQ(Items(list), c.left);
-        EXPECT_EQ(Selected(list), c.selected);
-        if (!c.source) {
-            // The details line describes the destination now selected.
-            const bool stick = c.left[c.selected].startsWith('E');
-            EXPECT_EQ(form->lblSerial2->text(),
-                      QString::number(stick ? kStickSerial : kSystemSerial));
-        }
+        EXPECT_EQ(State(), "111111+" + kSystem + "|SYSTEM|" + Sentence('C'));
+        form->ListBox2->setCurrentRow(c.row);
+        form->bbtnDel2->click();
+        EXPECT_EQ(Items(form->ListBox2), c.left);
+        // The details line describes the destination now selected.
+        EXPECT_EQ(form->lblSerial2->text(), c.left.join("").contains("*E") ? kStick : kSystem);
     }
-
-    // The only source deleted: both lists empty, only New source left, no drops on destinations.
-    fs::remove(SettingsPath());
-    Store(1, 1, "C:\\a");
-    Store(1, 2, "C:\\b");
-    Open();
-    SelectSource(0);
+    // The only source deleted: nothing left to select, only New source available.
+    Open({{"C:\\a", "C:\\b"}});
+    form->ListBox1->setCurrentRow(0);
     form->bbtnDel1->click();
     EXPECT_EQ(form->ListBox1->count() + form->ListBox2->count(), 0);
-    EXPECT_TRUE(form->bbtnNew1->isEnabled());
-    EXPECT_FALSE(form->bbtnNew2->isEnabled() || form->bbtnDel1->isEnabled());
-    EXPECT_FALSE(form->ListBox2->viewport()->acceptDrops());
-    EXPECT_TRUE(answerer.openings.empty());  // no question asked
+    EXPECT_EQ(State(), QString("100000- | | "));
+    EXPECT_TRUE(openings.empty());
 }
 
 TEST_F(ListsTest, AddedFoldersAreSelectedAndDescribed) {
-    Store(1, 1, "C:\\a");
-    Store(1, 2, "C:\\b");
-    Store(2, 1, "C:\\C");
-    Open();
+    Open({{"C:\\a", "C:\\b"}, {"C:\\C"}, {"C:\\c"}});
+    form->ListBox1->setCurrentRow(2);
+    EXPECT_EQ(State(), QString("111100+ | | "));  // a source without destinations
 
-    // A second destination: selected, described, stored with the dialog's type and serial.
-    SelectSource(0);
-    answerer.plan = {"E:\\x"};
+    form->ListBox1->setCurrentRow(0);
+    plan = {"E:\\x"};
     form->bbtnNew2->click();
-    ASSERT_EQ(answerer.openings.size(), 1u);
-    EXPECT_EQ(answerer.openings[0].caption, QString("Please choose a new Destination Folder"));
-    EXPECT_EQ(answerer.openings[0].path, QString());
-    EXPECT_EQ(answerer.openings[0].folderType, 1);  // Backup
-    EXPECT_EQ(Items(form->ListBox2), QStringList({"C:\\b#2", "E:\\x#3"}));
-    EXPECT_EQ(Selected(form->ListBox2), 1);
-    // A volume without a label: an empty label beside its real serial.
-    EXPECT_EQ(Details2(), QString::number(kStickSerial) + "||" + ToQt(Description('E')));
-    const tarnwick::SettingsFile file;
-    EXPECT_EQ(file.ReadString("1_TESTPC", "3_TYPE", ""), "2");
-    EXPECT_EQ(file.ReadString("1_TESTPC", "3_SERIAL", ""), std::to_string(kStickSerial));
+    EXPECT_EQ(Items(form->ListBox2), QStringList({"C:\\b#2", "*E:\\x#3"}));
+    // A volume without a label: an empty label beside its serial.
+    EXPECT_EQ(State(), "111111+" + kStick + "||" + Sentence('E'));
+    const SettingsFile file;
+    EXPECT_EQ(file.ReadString("1_TESTPC", "3_TYPE", "") + "/" +
+                  file.ReadString("1_TESTPC", "3_SERIAL", ""),
+              "2/" + FromQt(kStick));
 
-    // A source equal to one in the list but for case makes a group of its own; the earlier
-    // of the two is selected.
-    answerer.plan = {"C:\\c"};
+    // An equal source (but for case) makes a group of its own; the earlier one is selected.
+    plan = {"C:\\c"};
     form->bbtnNew1->click();
-    ASSERT_EQ(answerer.openings.size(), 2u);
-    EXPECT_EQ(answerer.openings[1].caption, QString("Please choose a new Source Folder "));
-    EXPECT_TRUE(answerer.openings[1].subfolders);
-    EXPECT_EQ(Items(form->ListBox1), QStringList({"C:\\a#1", "C:\\C#2", "C:\\c#3"}));
-    EXPECT_EQ(Selected(form->ListBox1), 1);
-
-    // Cancelled: nothing changes.
-    form->bbtnNew1->click();
-    EXPECT_EQ(form->ListBox1->count(), 3);
-    EXPECT_EQ(Selected(form->ListBox1), 1);
+    form->bbtnNew1->click();  // cancelled: nothing changes
+    EXPECT_EQ(Items(form->ListBox1), QStringList({"C:\\a#1", "*C:\\C#2", "C:\\c#3", "C:\\c#4"}));
+    ASSERT_EQ(openings.size(), 3u);
+    EXPECT_EQ(openings[0].caption + openings[0].path + QString::number(openings[0].folderType),
+              QString("Please choose a new Destination Folder1"));  // empty, Backup
+    EXPECT_EQ(openings[1].caption, QString("Please choose a new Source Folder "));
+    EXPECT_TRUE(openings[1].subfolders);
 }
 
 TEST_F(ListsTest, MovedFixedSourceIsListedAsStoredAndChangedUnderItsNewLetter) {
     tarnwick::testing::TempDir disk;
     fs::create_directories(disk / "docs");
-    drives->Set('D', {disk.str(), platform::kDriveFixed, 0xD15C0001, "DATA"});
-    ASSERT_TRUE(WriteFolderEntry(1, 1, {"D:\\docs", 3, std::to_string(0xD15C0001u), false, true}));
-    Store(1, 2, "C:\\b");
-    Store(2, 1, "C:\\a");
-    drives->Remove('D');
     drives->Set('G', {disk.str(), platform::kDriveFixed, 0xD15C0001, "DATA"});
-    Open();
-    EXPECT_EQ(form->ListBox1->item(0)->text(), QString("D:\\docs"));
+    ASSERT_TRUE(WriteFolderEntry(1, 1, {"D:\\docs", 3, std::to_string(0xD15C0001u), false, true}));
+    ASSERT_TRUE(WriteFolderEntry(1, 2, {"C:\\b", 3, FromQt(kSystem), false, false}));
+    form = std::make_unique<TForm1>();
+    form->show();
+    const QPoint first = form->ListBox1->visualItemRect(form->ListBox1->item(0)).center();
+    QTest::mouseClick(form->ListBox1->viewport(), Qt::LeftButton, {}, first);
+    QTest::mouseDClick(form->ListBox1->viewport(), Qt::LeftButton, {}, first);
+    ASSERT_EQ(openings.size(), 1u);
+    EXPECT_EQ(openings[0].caption, QString("Please specify the change for Source Folder "));
+    EXPECT_EQ(openings[0].path, QString("G:\\docs"));
+    EXPECT_EQ(Items(form->ListBox1), QStringList({"*D:\\docs#1"}));
 
-    SelectSource(0);
-    const QPoint item = form->ListBox1->visualItemRect(form->ListBox1->item(0)).center();
-    QTest::mouseClick(form->ListBox1->viewport(), Qt::LeftButton, {}, item);
-    QTest::mouseDClick(form->ListBox1->viewport(), Qt::LeftButton, {}, item);
-    ASSERT_EQ(answerer.openings.size(), 1u);
-    EXPECT_EQ(answerer.openings[0].caption,
-              QString("Please specify the change for Source Folder "));
-    EXPECT_EQ(answerer.openings[0].path, QString("G:\\docs"));
-    EXPECT_EQ(form->ListBox1->item(0)->text(), QString("D:\\docs"));
-
-    // Saved: same place, same group number, its destination kept; the new letter shows.
-    answerer.plan = {FolderDialogAnswerer::kKeep};
+    plan = {""};
     form->bbtnChange1->click();
-    EXPECT_EQ(Items(form->ListBox1), QStringList({"G:\\docs#1", "C:\\a#2"}));
-    EXPECT_EQ(Selected(form->ListBox1), 0);
-    EXPECT_EQ(Items(form->ListBox2), QStringList({"C:\\b#2"}));
+    EXPECT_EQ(Items(form->ListBox1), QStringList({"*G:\\docs#1"}));
+    EXPECT_EQ(Items(form->ListBox2), QStringList({"*C:\\b#2"}));
     EXPECT_EQ(form->lblLabel1->text(), QString("DATA"));
 }
 
 TEST_F(ListsTest, DroppedItems) {
-    Store(1, 1, "C:\\a");
-    Open();
-    const auto url = [](const fs::path& path) {
-        return QUrl::fromLocalFile(QString::fromStdString(path.string()));
-    };
     tarnwick::testing::WriteFile(systemRoot / "a" / "file.txt", "file");
-
-    // Two items, or one item that is not a folder, on the source list.
-    QMimeData two;
-    two.setUrls({url(systemRoot / "b"), url(systemRoot / "a" / "file.txt")});
-    EXPECT_TRUE(Drop(form->ListBox1, two));
-    ASSERT_EQ(shownBoxes.size(), 1u);
-    EXPECT_EQ(shownBoxes[0].icon, BoxIcon::None);
-    EXPECT_EQ(shownBoxes[0].text, QString("Only one folder at a time"));
-    QMimeData file;
-    file.setUrls({url(systemRoot / "a" / "file.txt")});
-    EXPECT_TRUE(Drop(form->ListBox1, file));
-    EXPECT_EQ(shownBoxes.size(), 1u);
-    EXPECT_TRUE(answerer.openings.empty());
-
-    // The destination list refuses drops until a source is selected.
+    const auto urls = [this](std::initializer_list<const char*> names) {
+        auto data = std::make_unique<QMimeData>();
+        QList<QUrl> list;
+        for (const char* name : names) {
+            list << QUrl::fromLocalFile(QString::fromStdString((systemRoot / name).string()));
+        }
+        data->setUrls(list);
+        return data;
+    };
     QMimeData nativePath;
     nativePath.setText(QString::fromStdString((stickRoot / "x").string()));
-    EXPECT_FALSE(Drop(form->ListBox2, nativePath));
-    EXPECT_TRUE(answerer.openings.empty());
+    Open({{"C:\\a"}});
 
-    // One folder: the dialog opens with it, as a drive path.
-    QMimeData folder;
-    folder.setUrls({url(systemRoot / "b")});
-    answerer.plan = {FolderDialogAnswerer::kKeep};
-    EXPECT_TRUE(Drop(form->ListBox1, folder));
-    ASSERT_EQ(answerer.openings.size(), 1u);
-    EXPECT_EQ(answerer.openings[0].caption, QString("Please choose a new Source Folder "));
-    EXPECT_EQ(answerer.openings[0].path, QString("C:\\b"));
-    EXPECT_TRUE(answerer.openings[0].subfolders);
-    EXPECT_EQ(Items(form->ListBox1), QStringList({"C:\\a#1", "C:\\b#2"}));
+    EXPECT_FALSE(Drop(form->ListBox2, nativePath));  // no source selected
+    EXPECT_TRUE(Drop(form->ListBox1, *urls({"b", "a/file.txt"})));
+    EXPECT_TRUE(Drop(form->ListBox1, *urls({"a/file.txt"})));  // passed over without a word
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].icon, BoxIcon::None);
+    EXPECT_EQ(messages[0].text, QString("Only one folder at a time"));
+    EXPECT_TRUE(openings.empty());
 
-    ASSERT_EQ(Selected(form->ListBox1), 1);
+    plan = {""};
+    EXPECT_TRUE(Drop(form->ListBox1, *urls({"b"})));
+    EXPECT_EQ(Items(form->ListBox1), QStringList({"C:\\a#1", "*C:\\b#2"}));
     EXPECT_TRUE(Drop(form->ListBox2, nativePath));
-    ASSERT_EQ(answerer.openings.size(), 2u);
-    EXPECT_EQ(answerer.openings[1].caption, QString("Please choose a new Destination Folder"));
-    EXPECT_EQ(answerer.openings[1].path, QString("E:\\x"));
+    ASSERT_EQ(openings.size(), 2u);
+    EXPECT_EQ(openings[0].caption + "|" + openings[0].path,
+              QString("Please choose a new Source Folder |C:\\b"));
+    EXPECT_TRUE(openings[0].subfolders);
+    EXPECT_EQ(openings[1].caption + "|" + openings[1].path,
+              QString("Please choose a new Destination Folder|E:\\x"));
 
-    // After the close the lists take no drops.
-    form->close();
-    EXPECT_FALSE(Drop(form->ListBox1, folder));
-    EXPECT_EQ(answerer.openings.size(), 2u);
+    form->close();  // the lists no longer take drops
+    EXPECT_FALSE(Drop(form->ListBox1, *urls({"b"})));
 }
 
 TEST_F(ListsTest, DetailsOfADriveWithoutAMedium) {
-    Open();
+    Open({});
     drives->SetMedium('E', false);
     form->ShowFolderDetails("E:\\x", form->lblLabel2, form->lblSerial2, form->lblType2);
-    EXPECT_EQ(Details2(), "0|E:|" + ToQt(Description('E')));
+    EXPECT_EQ(State(), "100000-0|E:|" + Sentence('E'));
 }
 
 TEST_F(ListsTest, WriteErrorIsShownAndTheListsStayAsTheyWere) {
-    Store(1, 1, "C:\\a");
-    Store(1, 2, "C:\\b");
-    Store(2, 1, "C:\\c");
-    Open();
-    SelectSource(1);
-    fs::permissions(SettingsPath(), fs::perms::owner_read | fs::perms::group_read);
-    const QString error("Unable to write to C:\\Tools\\Tarnwick.INI");
-
-    // A real click on Delete: the error box, the lists untouched, the button not left pressed.
+    Open({{"C:\\a", "C:\\b"}, {"C:\\c"}});
+    form->ListBox1->setCurrentRow(1);
+    fs::permissions(SettingsPath(), fs::perms::owner_read);
+    // Real clicks: the error must not unwind through the button's own handling.
     QTest::mouseClick(form->bbtnDel1, Qt::LeftButton);
-    ASSERT_EQ(shownBoxes.size(), 1u);
-    EXPECT_EQ(shownBoxes[0].icon, BoxIcon::Error);
-    EXPECT_EQ(shownBoxes[0].text, error);
-    EXPECT_EQ(Items(form->ListBox1), QStringList({"C:\\a#1", "C:\\c#2"}));
-    EXPECT_EQ(Selected(form->ListBox1), 1);
     EXPECT_FALSE(form->bbtnDel1->isDown());
-
-    SelectSource(0);
-    answerer.plan = {"C:\\c"};
+    form->ListBox1->setCurrentRow(0);
+    plan = {"C:\\c"};
     QTest::mouseClick(form->bbtnNew2, Qt::LeftButton);
-    ASSERT_EQ(shownBoxes.size(), 2u);
-    EXPECT_EQ(shownBoxes[1].text, error);
-    EXPECT_EQ(Items(form->ListBox2), QStringList({"C:\\b#2"}));
-    EXPECT_TRUE(form->isVisible());
+    EXPECT_EQ(Items(form->ListBox1), QStringList({"*C:\\a#1", "C:\\c#2"}));
+    EXPECT_EQ(Items(form->ListBox2), QStringList({"*C:\\b#2"}));
+    ASSERT_EQ(messages.size(), 2u);
+    for (const auto& message : messages) {
+        EXPECT_EQ(message.icon, BoxIcon::Error);
+        EXPECT_EQ(message.text, QString("Unable to write to C:\\Tools\\Tarnwick.INI"));
+    }
 }
 
 }  // namespace

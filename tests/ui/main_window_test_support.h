@@ -1,73 +1,34 @@
 #pragma once
-// For the tests of the main window's lists and commands: the folder dialogs over the fixture
-// drives, the settings file beside a test executable, recorded message boxes, and an answerer
-// for the folder dialog that notes what each opening showed.
+// For the main window's tests: the drives of FolderDialogFixture, the program as
+// C:\Tools\Tarnwick.exe (so the settings file is C:\Tools\Tarnwick.INI) on the computer TESTPC,
+// message boxes recorded with their icons, and the folder dialog answered by plan.
 
-#include <QApplication>
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QTimer>
 #include <deque>
-#include <filesystem>
-#include <optional>
-#include <string>
-#include <vector>
+#include <ostream>
 
 #include "folder_test_support.h"
 #include "platform/system.h"
 #include "ui/Ffolder.h"
 #include "ui/Ffolderbrowse.h"
 #include "ui/Forms.h"
-#include "ui/Shell.h"
 #include "ui/Text.h"
+
+inline void PrintTo(const QString& text, std::ostream* out) {
+    *out << text.toStdString();
+}
 
 namespace tarnwick::ui::testing {
 
-// Answers every opening of frmFolder: Save with the next planned path (the shown one when the
-// plan says so), or Close when nothing is planned.
-class FolderDialogAnswerer {
+class MainWindowFixture : public FolderDialogFixture {
 public:
     struct Opening {
         QString caption, path;
-        bool subfolders = false;
-        int folderType = -1;  // 0 Merge, 1 Backup; only for a destination
+        bool subfolders;
+        int folderType;  // 0 Merge, 1 Backup
     };
-    static constexpr const char* kKeep = "\x01";  // Save with the path the dialog showed
-
-    FolderDialogAnswerer() {
-        QObject::connect(&poll_, &QTimer::timeout, &poll_, [this] {
-            auto* open = qobject_cast<TfrmFolder*>(QApplication::activeModalWidget());
-            if (open == nullptr) {
-                return;
-            }
-            openings.push_back({open->windowTitle(), open->Edit1->text(),
-                                open->chkSubfolders->isChecked(), open->RadioGroup1ItemIndex()});
-            if (plan.empty()) {
-                open->bbtnClose->click();
-                return;
-            }
-            const std::string path = plan.front();
-            plan.pop_front();
-            if (path != kKeep) {
-                open->Edit1->setText(ToQt(path));
-            }
-            open->done(1);
-        });
-        poll_.start(5);
-    }
-
-    std::deque<std::string> plan;
-    std::vector<Opening> openings;
-
-private:
-    QTimer poll_;
-};
-
-// C: and E: of FolderDialogFixture; the program as C:\Tools\Tarnwick.exe, so the settings file is
-// C:\Tools\Tarnwick.INI; the computer TESTPC; every message box recorded with its icon.
-class MainWindowFixture : public FolderDialogFixture {
-public:
     struct IconBox {
         BoxIcon icon;
         QString caption, text;
@@ -79,11 +40,31 @@ public:
         platform::SetComputerNameForTesting("TESTPC");
         SetMessageBoxHookForTesting(
             [this](BoxIcon icon, const QString& caption, const QString& text) {
-                shownBoxes.push_back({icon, caption, text});
+                messages.push_back({icon, caption, text});
             });
         QGuiApplication::setQuitOnLastWindowClosed(false);
         frmFolder = &folderDialog;
         TfrmFolderBrowse = &browser;
+        // Every opening of the folder dialog is noted, then saved with the next planned path (an
+        // empty one keeps the path shown), or closed when nothing is planned.
+        QObject::connect(&poll_, &QTimer::timeout, &poll_, [this] {
+            auto* open = qobject_cast<TfrmFolder*>(QApplication::activeModalWidget());
+            if (open == nullptr) {
+                return;
+            }
+            openings.push_back({open->windowTitle(), open->Edit1->text(),
+                                open->chkSubfolders->isChecked(), open->RadioGroup1ItemIndex()});
+            if (plan.empty()) {
+                open->bbtnClose->click();
+                return;
+            }
+            if (!plan.front().empty()) {
+                open->Edit1->setText(ToQt(plan.front()));
+            }
+            plan.pop_front();
+            open->done(1);
+        });
+        poll_.start(5);
     }
     ~MainWindowFixture() {
         frmFolder = nullptr;
@@ -96,7 +77,12 @@ public:
 
     TfrmFolder folderDialog;
     TTfrmFolderBrowse browser;
-    std::vector<IconBox> shownBoxes;
+    std::vector<IconBox> messages;
+    std::deque<std::string> plan;
+    std::vector<Opening> openings;
+
+private:
+    QTimer poll_;
 };
 
 }  // namespace tarnwick::ui::testing
