@@ -5,10 +5,12 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <iostream>
 
 #include "engine/copy_pass.h"
 #include "engine/folders.h"
 #include "engine_fixture.h"
+#include "support/programs.h"
 
 namespace tarnwick::testing {
 namespace {
@@ -59,6 +61,11 @@ TEST_F(RootFatVolumeTest, TwoSecondTimesAreNotCopiedAgainInEitherDirection) {
     progress.Continue = true;
 
     EXPECT_EQ(SyncFolders("E:\\Src", "F:\\", true, progress), 2);
+    if (HasProgram("rsync")) {
+        EXPECT_EQ(RsyncDifferences(e_ / "Src", mountPoint_), std::set<std::string>{});
+    } else {
+        std::cout << kNoRsync << "\n";
+    }
     const platform::FileTime kept = LastWrite(mountPoint_ / "Report.TXT");
     EXPECT_NE(kept, odd);
     EXPECT_LE(odd - kept, 2 * kOneSecond);
