@@ -41,12 +41,8 @@ bool IsPlainName(std::string_view name) {
     if (name.empty() || IsDotOrDotDot(name)) {
         return false;
     }
-    for (const char c : name) {
-        if (c == '/' || c == '\\' || c == '\0') {
-            return false;
-        }
-    }
-    return true;
+    return name.find('/') == std::string_view::npos && name.find('\\') == std::string_view::npos &&
+           name.find('\0') == std::string_view::npos;
 }
 
 // '*' any run of characters, '?' exactly one; "*.*" matches every name, also one without a dot.
@@ -298,10 +294,9 @@ bool ReadWriteRest(int in, int out, std::uint64_t limit) {
         buffer = std::make_unique_for_overwrite<char[]>(kCopyBufferSize);
     }
     for (std::uint64_t copied = 0; limit == 0 || copied < limit;) {
-        const std::size_t wanted =
-            limit == 0 ? kCopyBufferSize
-                       : static_cast<std::size_t>(std::min<std::uint64_t>(kCopyBufferSize,
-                                                                          limit - copied));
+        const std::size_t wanted = limit == 0 ? kCopyBufferSize
+                                              : static_cast<std::size_t>(std::min<std::uint64_t>(
+                                                    kCopyBufferSize, limit - copied));
         const ssize_t got = ::read(in, buffer.get(), wanted);
         if (got < 0) {
             if (errno == EINTR) {
@@ -330,11 +325,10 @@ bool CopyContents(int in, int out, std::uint64_t expectedSize) {
         if (expectedSize > 0 && copied >= expectedSize) {
             return true;
         }
-        const std::size_t wanted =
-            expectedSize == 0
-                ? std::size_t{1} << 30
-                : static_cast<std::size_t>(std::min<std::uint64_t>(std::uint64_t{1} << 30,
-                                                                   expectedSize - copied));
+        const std::size_t wanted = expectedSize == 0
+                                       ? std::size_t{1} << 30
+                                       : static_cast<std::size_t>(std::min<std::uint64_t>(
+                                             std::uint64_t{1} << 30, expectedSize - copied));
         const ssize_t got = ::copy_file_range(in, nullptr, out, nullptr, wanted, 0);
         if (got > 0) {
             copied += static_cast<std::uint64_t>(got);
@@ -734,9 +728,9 @@ Written WriteCopy(int in, const struct stat& source, const Directory& to, const 
         // journal commit keeps an empty or zero-filled file with the source's time, which no later
         // run would copy again. Waiting for the writes of one file costs far less than a flush
         // of the device per file.
-        ::sync_file_range(out.get(), 0, 0,
-                          SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE |
-                              SYNC_FILE_RANGE_WAIT_AFTER);
+        ::sync_file_range(
+            out.get(), 0, 0,
+            SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER);
         if (unnamed) {
             result = LinkUnnamed(out.get(), toFd, toName.c_str());
         } else if (failIfExists ? RenameNoReplace(toFd, temporary, toFd, toName.c_str())
