@@ -10,7 +10,7 @@
 #include "engine/copy_pass.h"
 #include "support/fixture_drive_map.h"
 #include "support/temp_dir.h"
-#include "tree.h"
+#include "support/tree.h"
 
 namespace tarnwick::testing {
 

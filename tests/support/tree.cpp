@@ -1,4 +1,4 @@
-#include "tree.h"
+#include "support/tree.h"
 
 #include <sys/stat.h>
 
