@@ -109,7 +109,7 @@ struct RemovalCase {
 class RootMediumRemoved : public VolumeFaultTest,
                           public ::testing::WithParamInterface<RemovalCase> {};
 
-TEST_P(RootMediumRemoved, DuringAPassNothingHangsAndALaterRunCompletesTheWork) {
+TEST_P(RootMediumRemoved, ThreadingDuringAPassNothingHangsAndALaterRunCompletesTheWork) {
     const RemovalCase removal = GetParam();
     if (!Mount(removal.kind, 96 << 20)) {
         GTEST_SKIP() << volume_->Error();
