@@ -17,9 +17,9 @@ inline constexpr std::size_t kMaxPathLength = 2047;
 // longer than kMaxPathLength answer false.
 bool FolderExists(std::string_view path);
 
-// Serial number of the volume of a drive text ("E:"; only its first character counts). On
-// success `label` receives the volume label; on failure the answer is 0 and `label` keeps what it
-// held.
+// Serial number of the volume of a drive text ("E:": a letter and a colon; what follows them
+// does not count). On success `label` receives the volume label; on failure (also for a text of
+// another form) the answer is 0 and `label` keeps what it held.
 std::uint32_t GetVolumeSerial(std::string_view driveText, std::string& label);
 
 // Drive type (0..6) of the drive named by a letter. With a description, a type of 0 to 6 writes
