@@ -154,7 +154,7 @@ std::vector<std::string> TemporaryFiles(const fs::path& root) {
     for (auto it = fs::recursive_directory_iterator(root, ec);
          !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
         const std::string name = it->path().filename().string();
-        if (platform::IsTemporaryCopyName(name) || name.starts_with(".tarnwick-")) {
+        if (platform::IsTemporaryCopyName(name)) {
             found.push_back(it->path().lexically_relative(root).generic_string());
         }
     }
