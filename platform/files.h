@@ -80,6 +80,10 @@ public:
     // time has to be set again after its rename (asked once per folder).
     bool RestampsOnRename() const;
 
+    // True for folders of removable drives (taken from the drive the folder was opened on, and
+    // handed down to its subfolders): copies into them reach the device before they are named.
+    bool OnRemovableDrive() const { return removable_; }
+
 private:
     explicit Directory(int fd) : fd_(fd) {}
     void Close();
@@ -97,6 +101,7 @@ private:
     mutable std::uint64_t inode_ = 0;
     enum class Restamps : std::uint8_t { kUnknown, kNo, kYes };
     mutable Restamps restamps_ = Restamps::kUnknown;
+    bool removable_ = false;
 };
 
 // Copies the file `name` of `from` to `toName` in `to` and gives the copy `lastWrite` as its

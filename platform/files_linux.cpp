@@ -505,6 +505,7 @@ Directory& Directory::operator=(Directory&& other) noexcept {
         device_ = other.device_;
         inode_ = other.inode_;
         restamps_ = other.restamps_;
+        removable_ = other.removable_;
     }
     return *this;
 }
@@ -550,7 +551,9 @@ std::optional<Directory> Directory::Open(std::string_view drivePath) {
         if (fd < 0) {
             return std::nullopt;
         }
-        return Directory(fd);
+        Directory folder(fd);
+        folder.removable_ = DriveTypeOf(drivePath.front()) == kDriveRemovable;
+        return folder;
     } catch (const std::exception&) {
         return std::nullopt;
     }
@@ -574,7 +577,9 @@ std::optional<Directory> Directory::OpenChild(const std::string& name) const {
     if (fd < 0) {
         return std::nullopt;
     }
-    return Directory(fd);
+    Directory child(fd);
+    child.removable_ = removable_;
+    return child;
 }
 
 std::optional<std::string_view> Directory::Next() {
@@ -723,14 +728,17 @@ Written WriteCopy(int in, const struct stat& source, const Directory& to, const 
             ::fchmod(out.get(), mode);
         }
         ::futimens(out.get(), times);
-        // The data reaches the device before the name does, so that no journal ever records the
-        // name (with the source's time) before the data. Otherwise a volume pulled out after a
-        // journal commit keeps an empty or zero-filled file with the source's time, which no later
-        // run would copy again. Waiting for the writes of one file costs far less than a flush
-        // of the device per file.
-        ::sync_file_range(
-            out.get(), 0, 0,
-            SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER);
+        // On a removable drive the data reaches the device before the name does, so that no
+        // journal ever records the name (with the source's time) before the data. Otherwise a
+        // stick pulled out after a journal commit keeps an empty or zero-filled file with the
+        // source's time, which no later run would copy again. Removable drives are written
+        // through on the original platform too; fixed disks keep the page cache's speed, as cp
+        // and rsync do.
+        if (to.OnRemovableDrive()) {
+            ::sync_file_range(
+                out.get(), 0, 0,
+                SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER);
+        }
         if (unnamed) {
             result = LinkUnnamed(out.get(), toFd, toName.c_str());
         } else if (failIfExists ? RenameNoReplace(toFd, temporary, toFd, toName.c_str())
@@ -752,9 +760,10 @@ Written WriteCopy(int in, const struct stat& source, const Directory& to, const 
 // --- Copies, folders, renames --------------------------------------------------------------
 
 // The old target stays as it is until the complete copy, with its time, is renamed over it.
-// There is deliberately no fsync per file: the copy's data is written out before it is named, so
-// that a crash or a pulled volume leaves the old file or the whole new one, and at worst a hidden
-// temporary file.
+// There is deliberately no fsync per file. A rename over an existing file makes ext4 write the new
+// data first; on removable drives each copy is written out before it is named (see WriteCopy), so
+// that a pulled stick leaves the old file or the whole new one, and at worst a hidden temporary
+// file.
 bool CopyFileAt(const Directory& from, const std::string& name, const Directory& to,
                 const std::string& toName, bool failIfExists, std::optional<FileTime> lastWrite) {
     if (!from.IsOpen() || !to.IsOpen() || !IsPlainName(name) || !IsPlainName(toName)) {
