@@ -1,5 +1,5 @@
 #pragma once
-// The folder specification dialog: one folder of a group with its disk information and, for a
+// The folder dialog: one folder of a group with its disk information and, for a
 // source, whether subfolders take part or, for a destination, whether it is Merge or Backup.
 
 #include <QString>

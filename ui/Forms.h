@@ -6,7 +6,7 @@
 namespace tarnwick::ui {
 
 class TForm1;             // main window (Unit1)
-class TfrmFolder;         // folder specification dialog (Ffolder)
+class TfrmFolder;         // folder dialog (Ffolder)
 class TTfrmFolderBrowse;  // folder browser (Ffolderbrowse)
 class TfrmAbout;          // About window (Fabout)
 class TForm2;             // log window (Flog)
