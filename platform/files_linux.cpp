@@ -18,6 +18,7 @@
 
 #include "platform/drives.h"
 #include "platform/files.h"
+#include "platform/unique_fd.h"
 
 namespace tarnwick::platform {
 
@@ -81,23 +82,6 @@ int RetryOpenAt(int dirFd, const char* name, int flags, mode_t mode = 0) {
     } while (fd < 0 && errno == EINTR);
     return fd;
 }
-
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    ~FileDescriptor() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    int get() const { return fd_; }
-    bool valid() const { return fd_ >= 0; }
-
-private:
-    int fd_;
-};
 
 // Write permission as the mode bits grant it. Root is held to the bits as well: the kernel would
 // let it write anything (and a rename over a file only needs the folder's permission), but a file
@@ -717,7 +701,7 @@ Written WriteCopy(int in, const struct stat& source, const Directory& to, const 
             return Written::kFailed;
         }
     }
-    const FileDescriptor out(outFd);
+    const UniqueFd out(outFd);
 
     Written result = Written::kFailed;
     if (CopyContents(in, out.get(), static_cast<std::uint64_t>(source.st_size)) &&
@@ -785,7 +769,7 @@ bool CopyFileAt(const Directory& from, const std::string& name, const Directory&
     }
 
     // O_NONBLOCK: opening a FIFO must not wait for a writer. Only regular files are copied.
-    const FileDescriptor in(
+    const UniqueFd in(
         RetryOpenAt(from.NativeHandle(), name.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY));
     if (!in.valid()) {
         return false;

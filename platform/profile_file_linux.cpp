@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "platform/profile.h"
+#include "platform/unique_fd.h"
 
 namespace tarnwick::platform {
 
@@ -19,26 +20,6 @@ namespace {
 // Writes of all threads of the process are taken one at a time, so that two read-modify-write
 // cycles on the same file never lose one of the changes.
 std::mutex gWriteMutex;
-
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd = -1) : fd_(fd) {}
-    ~FileDescriptor() { Reset(); }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-
-    int get() const { return fd_; }
-    int release() { return std::exchange(fd_, -1); }
-    void Reset(int fd = -1) {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-        fd_ = fd;
-    }
-
-private:
-    int fd_;
-};
 
 // O_NONBLOCK keeps a FIFO put in the file's place from blocking the open; only regular files are
 // read.
@@ -121,7 +102,7 @@ bool ReplaceFile(const std::string& target, std::string_view text, const struct 
     const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
 
     std::string tempPath;
-    FileDescriptor temp;
+    UniqueFd temp;
     for (int attempt = 0; attempt < 100 && temp.get() < 0; ++attempt) {
         tempPath = folder + "." + name + ".tmp-" + std::to_string(::getpid()) + "-" +
                    std::to_string(gTempCounter.fetch_add(1));
@@ -152,7 +133,7 @@ bool ReplaceFile(const std::string& target, std::string_view text, const struct 
         return false;
     }
     // The rename itself is made durable on a best-effort basis: it has happened either way.
-    if (const FileDescriptor dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (const UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
         dir.get() >= 0) {
         (void)::fsync(dir.get());
     }
@@ -170,7 +151,7 @@ bool ChangeFile(const std::string& path, Change&& change) {
     std::string before;
     struct stat st {};
     bool exists = false;
-    if (const FileDescriptor fd(OpenForReading(target)); fd.get() >= 0) {
+    if (const UniqueFd fd(OpenForReading(target)); fd.get() >= 0) {
         if (::fstat(fd.get(), &st) != 0) {
             return false;
         }
@@ -213,7 +194,7 @@ ProfileFileText LoadProfileFile(const std::string& nativePath) {
     if (nativePath.empty()) {
         return {ProfileFileState::kMissing, {}};
     }
-    const FileDescriptor fd(OpenForReading(nativePath));
+    const UniqueFd fd(OpenForReading(nativePath));
     if (fd.get() < 0) {
         if (errno == ENOENT || errno == ENOTDIR) {
             return {ProfileFileState::kMissing, {}};
@@ -254,7 +235,7 @@ const ProfileIndex& ProfileFile::CurrentIndex() {
         return cachedIndex_;
     }
     DropCache();
-    FileDescriptor fd(OpenForReading(path_));
+    UniqueFd fd(OpenForReading(path_));
     struct stat opened {};
     if (fd.get() < 0 || ::fstat(fd.get(), &opened) != 0) {
         return emptyIndex_;

@@ -19,6 +19,12 @@ public:
         }
         fd_ = fd;
     }
+    // Gives the descriptor up without closing it.
+    int release() {
+        const int fd = fd_;
+        fd_ = -1;
+        return fd;
+    }
     int get() const { return fd_; }
     bool valid() const { return fd_ >= 0; }
 
