@@ -9,9 +9,9 @@ packages=(
     libbenchmark-dev
     # tests: fuzzing, virtual display, volumes, independent checks
     clang libclang-rt-14-dev xvfb xauth xdotool imagemagick x11-apps
-    dosfstools exfatprogs exfat-fuse fusefat ntfs-3g fuse3 util-linux rsync
+    dosfstools exfatprogs exfat-fuse fusefat ntfs-3g fuse3 e2fsprogs util-linux mount procps rsync
     # benchmarks
-    hyperfine time
+    hyperfine time python3
 )
 
 missing=()
