@@ -7,10 +7,7 @@
 # Exits 77 (skipped) where Xvfb or xdotool is missing.
 set -euo pipefail
 
-fail() {
-    echo "FAIL: $*" >&2
-    exit 1
-}
+source "$(dirname "${BASH_SOURCE[0]}")/helpers.sh"
 
 # --- On the virtual display -------------------------------------------------------------------
 if [[ ${1:-} == --on-display ]]; then
@@ -18,16 +15,6 @@ if [[ ${1:-} == --on-display ]]; then
     shots=${3:-}
     shot() {
         [[ -n $shots ]] && import -window root "$shots/$1.png" || true
-    }
-    # Polls a condition for up to $1 tenths of a second.
-    within() {
-        local tenths=$1
-        shift
-        for ((i = 0; i < tenths; i++)); do
-            "$@" && return 0
-            sleep 0.1
-        done
-        return 1
     }
     main_window() {
         wid=$(xdotool search --onlyvisible --name '^Tarnwick' 2>/dev/null | head -1)

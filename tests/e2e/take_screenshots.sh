@@ -6,19 +6,7 @@
 # Usage: take_screenshots.sh TARNWICK_EXECUTABLE OUTPUT_FOLDER
 set -euo pipefail
 
-fail() {
-    echo "FAIL: $*" >&2
-    exit 1
-}
-within() {  # tenths of a second, command...
-    local tenths=$1
-    shift
-    for ((i = 0; i < tenths; i++)); do
-        "$@" && return 0
-        sleep 0.1
-    done
-    return 1
-}
+source "$(dirname "${BASH_SOURCE[0]}")/helpers.sh"
 window_named() {  # sets wid to the visible window whose name matches
     wid=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -1)
     [[ -n $wid ]]
