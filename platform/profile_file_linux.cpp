@@ -123,7 +123,14 @@ bool ReplaceFile(const std::string& target, std::string_view text, const struct 
             // Best effort: a root-run program should not take over the user's file.
             (void)::fchown(temp.get(), existing->st_uid, existing->st_gid);
         }
-        ok = ::fchmod(temp.get(), existing->st_mode & 07777) == 0;
+        // FAT and exFAT keep no permission bits of their own, and some of their drivers refuse
+        // any change of mode (FUSE drivers answer ENOSYS): the settings file on a stick must
+        // still take writes. Only a new file that would grant more than the old one is refused.
+        if (::fchmod(temp.get(), existing->st_mode & 07777) != 0) {
+            struct stat made {};
+            ok =
+                ::fstat(temp.get(), &made) == 0 && (made.st_mode & ~existing->st_mode & 07777) == 0;
+        }
     }
     ok = ok && WriteAll(temp.get(), text) && ::fsync(temp.get()) == 0;
     ok = ::close(temp.release()) == 0 && ok;

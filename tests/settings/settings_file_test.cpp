@@ -4,6 +4,7 @@
 
 #include <grp.h>
 #include <gtest/gtest.h>
+#include <sched.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -17,6 +18,7 @@
 
 #include "settings/folder_groups.h"
 #include "settings_fixture.h"
+#include "support/programs.h"
 
 namespace tarnwick {
 namespace {
@@ -230,6 +232,60 @@ TEST_F(SettingsFileTest, RootFullDiskLeavesTheFileAsItWas) {
     fs::remove(volume / "filler");
     file.WriteString("1_WORKSTATION", "1_PATH", "C:\\After");
     EXPECT_EQ(file.ReadString("1_WORKSTATION", "1_PATH", ""), "C:\\After");
+}
+
+// The program and its settings carried on a FAT stick: the file is rewritten again and again,
+// although FAT keeps no permission bits (its FUSE driver refuses every change of mode). The stick
+// is mounted in a mount namespace of a child of its own, which no other test's drive map sees.
+TEST_F(SettingsFileTest, RootFatStickTakesEveryWrite) {
+    if (!RunningAsRoot()) {
+        GTEST_SKIP() << "mounting a FAT image needs root";
+    }
+    const fs::path image = dir_ / "fat.img";
+    const fs::path volume = dir_ / "F";
+    fs::create_directories(volume);
+    if (testing::RunProgram({"truncate", "-s", "8M", image.string()}) != 0 ||
+        testing::RunProgram({"mkfs.vfat", image.string()}) != 0) {
+        GTEST_SKIP() << "mkfs.vfat is not available";
+    }
+    drives_->Set('F', {volume.string(), platform::kDriveRemovable, 42, "", true, true});
+    constexpr int kNotMounted = 77;
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        if (::unshare(CLONE_NEWNS) != 0 ||
+            ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            (::mount(image.c_str(), volume.c_str(), "vfat", 0, nullptr) != 0 &&
+             testing::RunProgram({"fusefat", "-o", "rw+", image.string(), volume.string()}) != 0)) {
+            ::_exit(kNotMounted);
+        }
+        int code = 0;
+        try {
+            platform::SetExecutablePathForTesting((volume / "tarnwick").string());
+            SettingsFile file;
+            file.WriteString("S", "k", "1");
+            file.WriteString("S", "k", "2");
+            file.EraseSection("S");
+            const FolderEntry source{"C:\\Data", 3, "7", false, true};
+            const FolderEntry destination{"F:\\Backup", 2, "42", true, false};
+            if (AddFolderGroup(source) != 1 || AddFolderEntry(1, destination) != 2 ||
+                !DeleteFolderEntry(1, 2) || AddFolderEntry(1, destination) != 2 ||
+                ListFolderEntries(1).size() != 1 || file.ReadString("S", "k", "gone") != "gone") {
+                code = 1;
+            }
+        } catch (const SettingsError&) {
+            code = 2;
+        }
+        ::umount2(volume.c_str(), 0);
+        ::_exit(code);
+    }
+    int status = 0;
+    ASSERT_GT(pid, 0);
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == kNotMounted) {
+        GTEST_SKIP() << "neither the kernel's vfat nor fusefat can mount the image";
+    }
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "1: wrong answers, 2: a write was refused";
 }
 
 TEST_F(SettingsFileTest, WithoutTheExecutablesPathReadsGiveDefaultsAndWritesFail) {
