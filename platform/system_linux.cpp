@@ -1,8 +1,10 @@
 #include <limits.h>
+#include <sys/stat.h>
 #include <sys/utsname.h>
 #include <unistd.h>
 
 #include <mutex>
+#include <string_view>
 
 #include "platform/drives.h"
 #include "platform/system.h"
@@ -78,6 +80,20 @@ std::optional<std::string> NativeExecutablePath() {
             return std::nullopt;
         }
         path.resize(static_cast<std::size_t>(length));
+        // Once the executable's file is replaced (an update, a copy written over it) the kernel
+        // adds " (deleted)" to the name, and the settings file would be looked for under a name
+        // that was never there. The place the program was started from is still its place.
+        constexpr std::string_view kDeletedMark = " (deleted)";
+        if (path.ends_with(kDeletedMark)) {
+            struct stat running {};
+            struct stat named {};
+            const bool marksTheName =
+                ::stat("/proc/self/exe", &running) == 0 && ::stat(path.c_str(), &named) == 0 &&
+                running.st_dev == named.st_dev && running.st_ino == named.st_ino;
+            if (!marksTheName) {
+                path.resize(path.size() - kDeletedMark.size());
+            }
+        }
         return path;
     } catch (const std::exception&) {
         return std::nullopt;

@@ -1,6 +1,11 @@
 #include "platform/system.h"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
 
 #include "support/fixture_drive_map.h"
 #include "support/temp_dir.h"
@@ -52,6 +57,39 @@ TEST(System, ExecutablePathIsADrivePath) {
     EXPECT_EQ(ExecutablePath(), std::nullopt);
     SetExecutablePathForTesting(std::nullopt);
     EXPECT_EQ(NativeExecutablePath(), native);
+}
+
+// Run by the test below in a copy of this program: replaces the copy's own file, as an update
+// does, and answers with its exit status whether the path still names the program's place.
+TEST(System, DISABLED_ReplacedExecutableProbe) {
+    const char* const self = std::getenv("TARNWICK_TEST_REPLACE_SELF");
+    if (self == nullptr) {
+        GTEST_SKIP() << "only run by ExecutablePathSurvivesAnUpdateOfTheFile";
+    }
+    const std::string replacement = std::string(self) + ".new";
+    std::filesystem::copy_file(self, replacement);
+    std::filesystem::rename(replacement, self);
+    std::_Exit(NativeExecutablePath() == self ? 42 : 43);
+}
+
+TEST(System, ExecutablePathSurvivesAnUpdateOfTheFile) {
+    testing::TempDir temp;
+    const std::string copy = temp.str() + "/tarnwick";
+    std::filesystem::copy_file("/proc/self/exe", copy);
+    std::filesystem::permissions(copy, std::filesystem::perms::owner_all);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::setenv("TARNWICK_TEST_REPLACE_SELF", copy.c_str(), 1);
+        ::execl(copy.c_str(), copy.c_str(),
+                "--gtest_filter=System.DISABLED_ReplacedExecutableProbe",
+                "--gtest_also_run_disabled_tests", static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    ASSERT_GT(pid, 0);
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 42) << "43: the path carries the kernel's deleted mark";
 }
 
 }  // namespace
