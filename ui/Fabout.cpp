@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QFrame>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -147,7 +148,7 @@ TfrmAbout::TfrmAbout(QWidget* parent) : QDialog(parent) {
     bbtnOk = new QPushButton(style()->standardIcon(QStyle::SP_DialogCloseButton),
                              QStringLiteral("&Close"), this);
     bbtnOk->setObjectName("bbtnOk");
-    bbtnOk->setGeometry(127, 339, 75, 25);
+    bbtnOk->setGeometry(127, 336, 75, 25);
     connect(bbtnOk, &QPushButton::clicked, this, [this] { done(1); });
 }
 
@@ -162,6 +163,14 @@ void TfrmAbout::reject() {
 void TfrmAbout::showEvent(QShowEvent* event) {
     FormShow();
     QDialog::showEvent(event);
+}
+
+void TfrmAbout::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Escape) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
 }
 
 }  // namespace tarnwick::ui

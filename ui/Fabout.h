@@ -45,11 +45,13 @@ public:
 
     void FormShow();
 
-    // The title bar's close button and Escape close with result 2.
+    // The title bar's close button closes with result 2.
     void reject() override;
 
 protected:
     void showEvent(QShowEvent* event) override;
+    // The window has no cancel button: Escape closes nothing.
+    void keyPressEvent(QKeyEvent* event) override;
 };
 
 }  // namespace tarnwick::ui

@@ -3,6 +3,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
+#include <QTest>
 
 #include "platform/system.h"
 #include "support/temp_dir.h"
@@ -49,6 +50,9 @@ TEST_F(AboutTest, FixedTextsAndResults) {
     about.bbtnOk->click();
     EXPECT_EQ(about.result(), 1);
     about.show();
+    // No cancel button: Escape closes nothing; the title bar's close button gives 2.
+    QTest::keyClick(&about, Qt::Key_Escape);
+    EXPECT_TRUE(about.isVisible());
     about.close();
     EXPECT_EQ(about.result(), 2);
 }
