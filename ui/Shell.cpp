@@ -7,6 +7,8 @@
 #include <QProcess>
 #include <QUrl>
 
+#include "ui/Text.h"
+
 namespace tarnwick::ui {
 
 namespace {
@@ -22,6 +24,8 @@ void ShowMessageBox(QWidget* parent, BoxIcon icon, const QString& caption, const
     }
     QMessageBox box(icon == BoxIcon::Error ? QMessageBox::Critical : QMessageBox::NoIcon, caption,
                     text, QMessageBox::Ok, parent);
+    // A path in the text is shown as it is, never taken for markup.
+    box.setTextFormat(Qt::PlainText);
     box.exec();
 }
 
@@ -33,9 +37,14 @@ bool OpenDocument(const QString& urlOrNativePath) {
     if (gOpenHook) {
         return gOpenHook(urlOrNativePath);
     }
-    const QUrl url = urlOrNativePath.startsWith('/') ? QUrl::fromLocalFile(urlOrNativePath)
+    const QUrl url = urlOrNativePath.startsWith('/') ? QUrl(FileUrl(FromQt(urlOrNativePath)))
                                                      : QUrl(urlOrNativePath);
     return QDesktopServices::openUrl(url);
+}
+
+QString FileUrl(const std::string& nativePath) {
+    return QStringLiteral("file://") +
+           QString::fromLatin1(QByteArray::fromStdString(nativePath).toPercentEncoding("/"));
 }
 
 bool StartProgram(const QString& nativePath) {
@@ -45,8 +54,14 @@ bool StartProgram(const QString& nativePath) {
     return QProcess::startDetached(nativePath, {}, QFileInfo(nativePath).absolutePath());
 }
 
-void SetMessageBoxHookForTesting(MessageBoxHook hook) { gMessageBoxHook = std::move(hook); }
-void SetOpenDocumentHookForTesting(OpenHook hook) { gOpenHook = std::move(hook); }
-void SetStartProgramHookForTesting(OpenHook hook) { gStartHook = std::move(hook); }
+void SetMessageBoxHookForTesting(MessageBoxHook hook) {
+    gMessageBoxHook = std::move(hook);
+}
+void SetOpenDocumentHookForTesting(OpenHook hook) {
+    gOpenHook = std::move(hook);
+}
+void SetStartProgramHookForTesting(OpenHook hook) {
+    gStartHook = std::move(hook);
+}
 
 }  // namespace tarnwick::ui

@@ -5,6 +5,7 @@
 
 #include <QString>
 #include <functional>
+#include <string>
 
 class QWidget;
 
@@ -20,6 +21,10 @@ void ShowErrorMessage(const QString& text);
 
 // Opens a web address or a folder in the desktop's default application; false when it could not.
 bool OpenDocument(const QString& urlOrNativePath);
+
+// The file:// URL of a native path, encoded from its bytes, so that a name that is no UTF-8 still
+// leads to the right file.
+QString FileUrl(const std::string& nativePath);
 
 // Starts a program as a new, independent process; false when it could not be started.
 bool StartProgram(const QString& nativePath);

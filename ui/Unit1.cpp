@@ -980,10 +980,7 @@ void OpenHelpPage(const char* page) {
     for (const std::string& file : candidates) {
         std::error_code error;
         if (std::filesystem::is_regular_file(file, error)) {
-            // Encoded from the bytes, so that a folder name that is no UTF-8 still leads there.
-            OpenDocument(
-                QStringLiteral("file://") +
-                QString::fromLatin1(QByteArray::fromStdString(file).toPercentEncoding("/")));
+            OpenDocument(FileUrl(file));
             return;
         }
     }

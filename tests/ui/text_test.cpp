@@ -1,5 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
+#include <QMessageBox>
+#include <QUrl>
+
+#include "folder_test_support.h"
+#include "ui/Shell.h"
 #include "ui/Text.h"
 
 namespace tarnwick::ui {
@@ -21,6 +27,29 @@ TEST(TextTest, PathsSurviveTheRoundTripThroughQtByteForByte) {
 
 TEST(TextTest, DoubleAmpersandShowsAsOne) {
     EXPECT_EQ(PlainCaption(" Files && folders"), QString(" Files & folders"));
+}
+
+TEST(TextTest, PathsReachUrlsAndMessageBoxesUnchanged) {
+    // A folder name that is no UTF-8 keeps its bytes in the URL handed to the desktop.
+    const std::string folder("/tmp/bad\xff name#1");
+    const QUrl url(FileUrl(folder));
+    EXPECT_TRUE(url.isLocalFile());
+    EXPECT_EQ(
+        QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1()).toStdString(),
+        folder);
+
+    // A path that looks like markup is shown as it is.
+    const QString path("C:\\x\\<b>y</b>\\a&lt;b\\New Folder");
+    QString shown;
+    Qt::TextFormat format = Qt::AutoText;
+    testing::WhenModal<QMessageBox>([&](QMessageBox* box) {
+        shown = box->text();
+        format = box->textFormat();
+        box->button(QMessageBox::Ok)->click();
+    });
+    ShowMessageBox(nullptr, BoxIcon::Error, QStringLiteral("Could not create the directory"), path);
+    EXPECT_EQ(shown, path);
+    EXPECT_EQ(format, Qt::PlainText);
 }
 
 }  // namespace
