@@ -2,12 +2,9 @@
 
 #include "settings/settings_file.h"
 
-#include <grp.h>
 #include <gtest/gtest.h>
-#include <sched.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -18,7 +15,8 @@
 
 #include "settings/folder_groups.h"
 #include "settings_fixture.h"
-#include "support/programs.h"
+#include "support/fat_stick.h"
+#include "support/unprivileged.h"
 
 namespace tarnwick {
 namespace {
@@ -26,6 +24,7 @@ namespace {
 namespace fs = std::filesystem;
 using testing::ReadFile;
 using testing::RunningAsRoot;
+using testing::RunUnprivileged;
 
 constexpr const char* kIniDrivePath = "E:\\Tools\\tarnwick.INI";
 
@@ -48,32 +47,6 @@ std::vector<std::string> EntriesOf(const fs::path& folder) {
     }
     std::sort(names.begin(), names.end());
     return names;
-}
-
-// Runs `body` as the unprivileged user nobody in a forked child when the test runs as root (root
-// may write anywhere), and directly otherwise. Returns what `body` returns.
-int RunUnprivileged(const std::function<int()>& body) {
-    if (!RunningAsRoot()) {
-        return body();
-    }
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0) {
-            ::_exit(90);
-        }
-        int code = 91;
-        try {
-            code = body();
-        } catch (...) {
-            code = 92;
-        }
-        ::_exit(code);
-    }
-    int status = 0;
-    if (pid < 0 || ::waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) {
-        return 93;
-    }
-    return WEXITSTATUS(status);
 }
 
 TEST(SettingsFilePath, ExtensionOfTheFileNameBecomesIni) {
@@ -235,30 +208,15 @@ TEST_F(SettingsFileTest, RootFullDiskLeavesTheFileAsItWas) {
 }
 
 // The program and its settings carried on a FAT stick: the file is rewritten again and again,
-// although FAT keeps no permission bits (its FUSE driver refuses every change of mode). The stick
-// is mounted in a mount namespace of a child of its own, which no other test's drive map sees.
+// although FAT keeps no permission bits (its FUSE driver refuses every change of mode).
 TEST_F(SettingsFileTest, RootFatStickTakesEveryWrite) {
     if (!RunningAsRoot()) {
         GTEST_SKIP() << "mounting a FAT image needs root";
     }
-    const fs::path image = dir_ / "fat.img";
     const fs::path volume = dir_ / "F";
     fs::create_directories(volume);
-    if (testing::RunProgram({"truncate", "-s", "8M", image.string()}) != 0 ||
-        testing::RunProgram({"mkfs.vfat", image.string()}) != 0) {
-        GTEST_SKIP() << "mkfs.vfat is not available";
-    }
     drives_->Set('F', {volume.string(), platform::kDriveRemovable, 42, "", true, true});
-    constexpr int kNotMounted = 77;
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        if (::unshare(CLONE_NEWNS) != 0 ||
-            ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-            (::mount(image.c_str(), volume.c_str(), "vfat", 0, nullptr) != 0 &&
-             testing::RunProgram({"fusefat", "-o", "rw+", image.string(), volume.string()}) != 0)) {
-            ::_exit(kNotMounted);
-        }
-        int code = 0;
+    const int result = testing::RunOnFatStick(dir_ / "fat.img", volume, [&] {
         try {
             platform::SetExecutablePathForTesting((volume / "tarnwick").string());
             SettingsFile file;
@@ -267,25 +225,19 @@ TEST_F(SettingsFileTest, RootFatStickTakesEveryWrite) {
             file.EraseSection("S");
             const FolderEntry source{"C:\\Data", 3, "7", false, true};
             const FolderEntry destination{"F:\\Backup", 2, "42", true, false};
-            if (AddFolderGroup(source) != 1 || AddFolderEntry(1, destination) != 2 ||
-                !DeleteFolderEntry(1, 2) || AddFolderEntry(1, destination) != 2 ||
-                ListFolderEntries(1).size() != 1 || file.ReadString("S", "k", "gone") != "gone") {
-                code = 1;
-            }
+            const bool right = AddFolderGroup(source) == 1 && AddFolderEntry(1, destination) == 2 &&
+                               DeleteFolderEntry(1, 2) && AddFolderEntry(1, destination) == 2 &&
+                               ListFolderEntries(1).size() == 1 &&
+                               file.ReadString("S", "k", "gone") == "gone";
+            return right ? 0 : 1;
         } catch (const SettingsError&) {
-            code = 2;
+            return 2;
         }
-        ::umount2(volume.c_str(), 0);
-        ::_exit(code);
+    });
+    if (result == testing::kNoFatStick) {
+        GTEST_SKIP() << "no FAT stick: mkfs.vfat, or both the kernel's vfat and fusefat, missing";
     }
-    int status = 0;
-    ASSERT_GT(pid, 0);
-    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-    ASSERT_TRUE(WIFEXITED(status));
-    if (WEXITSTATUS(status) == kNotMounted) {
-        GTEST_SKIP() << "neither the kernel's vfat nor fusefat can mount the image";
-    }
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "1: wrong answers, 2: a write was refused";
+    EXPECT_EQ(result, 0) << "1: wrong answers, 2: a write was refused";
 }
 
 TEST_F(SettingsFileTest, WithoutTheExecutablesPathReadsGiveDefaultsAndWritesFail) {

@@ -11,16 +11,12 @@ namespace tarnwick::testing {
 
 namespace fs = std::filesystem;
 
-int RunUnprivileged(const std::function<int()>& body) {
+int RunInChild(const std::function<int()>& body) {
     const pid_t child = ::fork();
     if (child < 0) {
         return -1;
     }
     if (child == 0) {
-        if (::geteuid() == 0 &&
-            (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)) {
-            ::_exit(255);
-        }
         int result = 255;
         try {
             result = body();
@@ -35,6 +31,16 @@ int RunUnprivileged(const std::function<int()>& body) {
         }
     }
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+int RunUnprivileged(const std::function<int()>& body) {
+    return RunInChild([&body] {
+        if (::geteuid() == 0 &&
+            (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)) {
+            return 255;
+        }
+        return body();
+    });
 }
 
 void OpenUpForNobody(const fs::path& folder) {

@@ -11,6 +11,10 @@ namespace tarnwick::testing {
 
 inline constexpr uid_t kNobody = 65534;
 
+// Runs `body` in a forked child and returns what body returned (0 to 255; 255 when it threw), or
+// -1 when the child could not be started or did not end normally.
+int RunInChild(const std::function<int()>& body);
+
 // Runs `body` in a forked child, as nobody when the test runs as root, and returns what body
 // returned (0 to 255), or -1 when the child could not be started, could not drop its
 // privileges or did not end normally.
