@@ -131,7 +131,8 @@ bool CopyFileKeepingAttributes(std::string_view from, std::string_view to, bool 
 // Creates one folder; false when it cannot be created or something of that name exists.
 bool CreateDirectory(std::string_view drivePath);
 
-// Renames a file or folder; never replaces an existing entry of the new name.
+// Renames a file or folder; never replaces an existing entry of the new name. Where the file
+// system ignores case, a new name that differs only in case is the entry itself and is taken.
 bool MoveFile(std::string_view fromDrivePath, std::string_view toDrivePath);
 
 }  // namespace tarnwick::platform

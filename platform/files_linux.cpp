@@ -836,6 +836,49 @@ bool CreateDirectory(std::string_view drivePath) {
     }
 }
 
+namespace {
+
+bool SameIgnoringCase(std::string_view a, std::string_view b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+        const auto lower = [](char c) {
+            return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+        };
+        return lower(x) == lower(y);
+    });
+}
+
+// Where a file system ignores case (FAT), "photos" and "Photos" name one entry, so a rename that
+// changes only the case of the last name finds its new name taken. The entry goes through a
+// temporary name; if the new name is still taken then, it was another entry, and the entry goes
+// back.
+bool RenameChangingCase(std::string_view from, std::string_view to) {
+    from = TrimFolderPath(from);
+    to = TrimFolderPath(to);
+    const std::size_t slash = from.rfind('/');
+    if (slash == std::string_view::npos || from == to ||
+        to.substr(0, slash + 1) != from.substr(0, slash + 1) ||
+        !SameIgnoringCase(from.substr(slash + 1), to.substr(slash + 1))) {
+        return false;
+    }
+    const std::string source(from);
+    const std::string target(to);
+    // Not a name the copy pass passes over: should the second step never happen, the entry
+    // stays visible under this name.
+    const std::string temporary =
+        std::string(from.substr(0, slash + 1)) + ".tarnwick-rename-" + std::to_string(ProcessId()) +
+        "-" + std::to_string(gTemporarySequence.fetch_add(1, std::memory_order_relaxed));
+    if (!RenameNoReplace(AT_FDCWD, source.c_str(), AT_FDCWD, temporary.c_str())) {
+        return false;
+    }
+    if (RenameNoReplace(AT_FDCWD, temporary.c_str(), AT_FDCWD, target.c_str())) {
+        return true;
+    }
+    RenameNoReplace(AT_FDCWD, temporary.c_str(), AT_FDCWD, source.c_str());
+    return false;
+}
+
+}  // namespace
+
 bool MoveFile(std::string_view fromDrivePath, std::string_view toDrivePath) {
     try {
         const auto from = ToNativePath(fromDrivePath);
@@ -843,7 +886,8 @@ bool MoveFile(std::string_view fromDrivePath, std::string_view toDrivePath) {
         if (!from || !to) {
             return false;
         }
-        return RenameNoReplace(AT_FDCWD, from->c_str(), AT_FDCWD, to->c_str());
+        return RenameNoReplace(AT_FDCWD, from->c_str(), AT_FDCWD, to->c_str()) ||
+               RenameChangingCase(*from, *to);
     } catch (const std::exception&) {
         return false;
     }

@@ -5,10 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <filesystem>
 #include <map>
 
+#include "support/fat_stick.h"
 #include "support/fixture_drive_map.h"
 #include "support/temp_dir.h"
 #include "support/unprivileged.h"
@@ -227,6 +229,48 @@ TEST_F(FilesTest, CreateDirectoryAndMoveFileNeverReplace) {
     EXPECT_TRUE(MoveFile("E:\\new", "E:\\renamed"));
     EXPECT_TRUE(fs::is_directory(e_ / "renamed" / "inner"));
     EXPECT_FALSE(MoveFile("E:\\missing", "E:\\x"));
+
+    // Where case counts, a name that differs only in case is another entry: never replaced.
+    fs::create_directories(e_ / "Renamed");
+    WriteFile(e_ / "Renamed" / "kept", "k", kBaseTime);
+    EXPECT_FALSE(MoveFile("E:\\renamed", "E:\\Renamed"));
+    EXPECT_TRUE(fs::is_directory(e_ / "renamed" / "inner"));
+    EXPECT_EQ(ReadFile(e_ / "Renamed" / "kept"), "k");
+}
+
+// On a FAT stick "photos" and "Photos" are one name: a rename that changes only the case goes
+// through, as on the original platform, and still replaces nothing else.
+TEST_F(FilesTest, RootRenameOnAFatStickMayChangeTheCase) {
+    if (!testing::RunningAsRoot()) {
+        GTEST_SKIP() << "mounting a FAT image needs root";
+    }
+    const fs::path stick = temp_ / "stick";
+    fs::create_directories(stick);
+    testing::FixtureDrive drive;
+    drive.root = stick.string();
+    drive.type = kDriveRemovable;
+    map_->Set('F', drive);
+    const int result = testing::RunOnFatStick(temp_ / "fat.img", stick, [&] {
+        WriteFile(stick / "photos" / "a.jpg", "a", kBaseTime);
+        WriteFile(stick / "notes", "n", kBaseTime);
+        WriteFile(stick / "other", "o", kBaseTime);
+        const bool renamed =
+            MoveFile("F:\\photos", "F:\\Photos") && MoveFile("F:\\notes", "F:\\Notes");
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(stick)) {
+            names.push_back(entry.path().filename().string());
+        }
+        std::sort(names.begin(), names.end());
+        const bool right = names == std::vector<std::string>{"Notes", "Photos", "other"} &&
+                           fs::exists(stick / "Photos" / "a.jpg") &&
+                           !MoveFile("F:\\other", "F:\\NOTES") &&
+                           ReadFile(stick / "Notes") == "n" && ReadFile(stick / "other") == "o";
+        return renamed ? (right ? 0 : 2) : 1;
+    });
+    if (result == testing::kNoFatStick) {
+        GTEST_SKIP() << "no FAT stick: mkfs.vfat, or both the kernel's vfat and fusefat, missing";
+    }
+    EXPECT_EQ(result, 0) << "1: a rename was refused, 2: wrong names afterwards";
 }
 
 TEST(FilesNames, TemporaryCopyNames) {
