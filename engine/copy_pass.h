@@ -38,8 +38,8 @@ std::int32_t SyncFolders(std::string_view source, std::string_view destination, 
                          CopyProgress& progress);
 
 // The recursive pass. Without a progress record it runs to the end and publishes nothing.
-std::int32_t CopyFolderPass(std::string_view source, std::string_view destination,
-                            bool subfolders, CopyProgress* progress);
+std::int32_t CopyFolderPass(std::string_view source, std::string_view destination, bool subfolders,
+                            CopyProgress* progress);
 
 // Copies one file and gives the copy `lastWrite` as its last-write time. The time is given to
 // the new file before it takes its name, so the copy of a read-only file gets it too and counts
