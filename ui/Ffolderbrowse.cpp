@@ -8,7 +8,6 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPainter>
-#include <QPointer>
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QStyle>
@@ -17,6 +16,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 #include <optional>
+#include <utility>
 
 #include "engine/queries.h"
 #include "platform/drives.h"
@@ -87,13 +87,29 @@ public:
     FolderTree(TTfrmFolderBrowse* form, QWidget* parent) : QTreeWidget(parent), form_(form) {}
     using QTreeWidget::itemFromIndex;
 
+    // Ends a label edit that is still open, confirming the label typed so far, as the tree
+    // control does when the dialog is closed under it.
+    void FinishEditing() {
+        if (state() != EditingState) {
+            return;
+        }
+        if (QWidget* editor = indexWidget(editing_)) {
+            commitData(editor);
+            closeEditor(editor, QAbstractItemDelegate::NoHint);
+        }
+    }
+
 protected:
     bool edit(const QModelIndex& index, EditTrigger trigger, QEvent* event) override {
         QTreeWidgetItem* node = itemFromIndex(index);
         if (node && !form_->TreeView1Editing(node)) {
             return false;
         }
-        return QTreeWidget::edit(index, trigger, event);
+        const bool started = QTreeWidget::edit(index, trigger, event);
+        if (started) {
+            editing_ = index;
+        }
+        return started;
     }
 
     void contextMenuEvent(QContextMenuEvent* event) override {
@@ -104,38 +120,24 @@ protected:
 
 private:
     TTfrmFolderBrowse* form_;
+    QPersistentModelIndex editing_;
 };
 
-// Hands a confirmed label to the form instead of writing it into the node. The rename runs once
-// the editor is gone, so its message box cannot take the focus from a live editor (which would
-// commit the same label a second time).
+// Hands a confirmed label to the form instead of writing it into the node.
 class LabelDelegate : public QStyledItemDelegate {
 public:
-    LabelDelegate(TTfrmFolderBrowse* form, FolderTree* tree)
-        : QStyledItemDelegate(tree), form_(form), tree_(tree) {}
+    LabelDelegate(TTfrmFolderBrowse* form, QObject* parent)
+        : QStyledItemDelegate(parent), form_(form) {}
 
     void setModelData(QWidget* editor, QAbstractItemModel*,
                       const QModelIndex& index) const override {
-        const auto* line = qobject_cast<QLineEdit*>(editor);
-        if (!line) {
-            return;
+        if (const auto* line = qobject_cast<QLineEdit*>(editor)) {
+            form_->LabelConfirmed(index, line->text());
         }
-        QString label = line->text();
-        const QPersistentModelIndex target(index);
-        QPointer<FolderTree> tree = tree_;
-        QMetaObject::invokeMethod(
-            form_,
-            [form = form_, tree, target, label]() mutable {
-                if (tree && target.isValid()) {
-                    form->TreeView1Edited(tree->itemFromIndex(target), label);
-                }
-            },
-            Qt::QueuedConnection);
     }
 
 private:
     TTfrmFolderBrowse* form_;
-    FolderTree* tree_;
 };
 
 QWidget* MakePanel(QWidget* parent, const char* name) {
@@ -425,6 +427,10 @@ void TTfrmFolderBrowse::FormShow() {
 }
 
 bool TTfrmFolderBrowse::FormClose(int modalResult) {
+    // A label confirmed by this very click (or still open in its editor) is renamed first, so
+    // that Save returns the folder under the name it has on disk.
+    static_cast<FolderTree*>(TreeView1)->FinishEditing();
+    RenameConfirmedLabel();
     FolderPath = modalResult == 1 ? NodePath(Selected()) : std::string();
     return true;
 }
@@ -505,6 +511,25 @@ void TTfrmFolderBrowse::TreeView1Edited(QTreeWidgetItem* node, QString& label) {
     label = node->text(0);
     ShowMessageBox(this, BoxIcon::Error, QStringLiteral("Could not rename "),
                    QStringLiteral("Unable to rename to\n") + ToQt(newPath));
+}
+
+void TTfrmFolderBrowse::LabelConfirmed(const QModelIndex& node, const QString& label) {
+    pendingRenameNode_ = node;
+    pendingRenameLabel_ = label;
+    // The rename runs once the editor is gone, so its message box cannot take the focus from a
+    // live editor (which would commit the same label a second time).
+    QMetaObject::invokeMethod(this, &TTfrmFolderBrowse::RenameConfirmedLabel, Qt::QueuedConnection);
+}
+
+void TTfrmFolderBrowse::RenameConfirmedLabel() {
+    if (!pendingRenameNode_.isValid()) {
+        return;
+    }
+    QTreeWidgetItem* const node =
+        static_cast<FolderTree*>(TreeView1)->itemFromIndex(QModelIndex(pendingRenameNode_));
+    QString label = std::exchange(pendingRenameLabel_, QString());
+    pendingRenameNode_ = QPersistentModelIndex();
+    TreeView1Edited(node, label);
 }
 
 bool TTfrmFolderBrowse::TreeView1ContextPopup(const QPoint& viewportPos) {

@@ -4,6 +4,7 @@
 // manager or rebuilds the tree.
 
 #include <QIcon>
+#include <QPersistentModelIndex>
 #include <QString>
 #include <cstddef>
 #include <string>
@@ -43,7 +44,8 @@ public:
 
     // Event handlers.
     void FormShow() override;
-    // Sets FolderPath to the chosen folder (Save) or the empty text; never refuses.
+    // Sets FolderPath to the chosen folder (Save) or the empty text, after renaming a label that
+    // was confirmed just before; never refuses.
     bool FormClose(int modalResult) override;
     bool TreeView1Expanding(QTreeWidgetItem* node);
     void TreeView1Expanded(QTreeWidgetItem* node);
@@ -51,6 +53,9 @@ public:
     void TreeView1Change();
     bool TreeView1Editing(QTreeWidgetItem* node);
     void TreeView1Edited(QTreeWidgetItem* node, QString& label);
+    // The tree's editor confirmed a label: TreeView1Edited runs for it once the editor is gone,
+    // or at the latest when the dialog closes.
+    void LabelConfirmed(const QModelIndex& node, const QString& label);
     // `viewportPos` is in the tree viewport's coordinates; a request from the keyboard passes a
     // point outside the viewport. Answers whether the menu was shown.
     bool TreeView1ContextPopup(const QPoint& viewportPos);
@@ -93,8 +98,11 @@ private:
     // Collapses a node without running the collapse handling.
     void CollapseQuietly(QTreeWidgetItem* node);
     void OnItemExpanded(QTreeWidgetItem* node);
+    void RenameConfirmedLabel();
 
     std::vector<QIcon> nodeIcons_;  // ImageList1, each showing the red dot while selected
+    QPersistentModelIndex pendingRenameNode_;
+    QString pendingRenameLabel_;
 };
 
 }  // namespace tarnwick::ui

@@ -212,6 +212,34 @@ TEST_F(FolderBrowseTest, RenameInPlaceNeverReplacesNorMovesAFolder) {
 
     browser.TreeView1->editItem(Node("C:"));  // a drive's label cannot be edited
     EXPECT_EQ(browser.TreeView1->viewport()->findChild<QLineEdit*>(), nullptr);
+
+    // Save pressed while a label is being edited, by mouse or by its key: the folder is renamed
+    // first and the new path is returned.
+    browser.hide();
+    for (const bool byMouse : {true, false}) {
+        SCOPED_TRACE(byMouse);
+        const std::string before = byMouse ? "Zebra" : "Yak";
+        const std::string after = byMouse ? "Yak" : "Wolf";
+        std::string buffer = "C:\\Data\\" + before;
+        WhenModal<Browser>([&](Browser* shown) {
+            shown->TreeView1->editItem(shown->Selected());
+            auto* line = shown->TreeView1->viewport()->findChild<QLineEdit*>();
+            ASSERT_NE(line, nullptr);
+            line->setText(ToQt(after));
+            if (byMouse) {
+                QTest::mouseClick(shown->bbtnSave, Qt::LeftButton);
+            } else {
+                shown->bbtnSave->click();  // as its key does: the editor keeps the focus
+            }
+            if (shown->isVisible()) {
+                ADD_FAILURE() << "Save did not close the browser";
+                shown->BitBtn2->click();
+            }
+        });
+        EXPECT_EQ(browser.ChooseFolder(QString(), buffer), 1);
+        EXPECT_EQ(buffer, "C:\\Data\\" + after);
+        EXPECT_TRUE(fs::is_directory(systemRoot / "Data" / after / "Child"));
+    }
 }
 
 TEST_F(FolderBrowseTest, RefreshKeepsSelectionAndExpansion) {
