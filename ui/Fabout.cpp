@@ -5,7 +5,6 @@
 #include <QApplication>
 #include <QFrame>
 #include <QGroupBox>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -69,18 +68,13 @@ QLineEdit* MakeReadOnlyField(QWidget* parent, const char* name, const QString& t
 
 }  // namespace
 
-TfrmAbout::TfrmAbout(QWidget* parent) : QDialog(parent) {
+TfrmAbout::TfrmAbout(QWidget* parent) : TModalDialog(parent) {
     setObjectName("frmAbout");
     setWindowTitle(QStringLiteral("About"));
     // A fixed dialog border with the system menu: a close button, no resizing.
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     setFixedSize(329, 373);
-
-    // The window is laid out to the pixel; a compact font keeps every text inside its place.
-    QFont compact = font();
-    compact.setPixelSize(11);
-    setFont(compact);
 
     Panel1 = MakePanel(this, "Panel1", {8, 8, 305, 185});
     Image1 = new QLabel(Panel1);
@@ -156,21 +150,9 @@ void TfrmAbout::FormShow() {
     lblVersion->setText(VersionText());
 }
 
-void TfrmAbout::reject() {
-    done(2);
-}
-
-void TfrmAbout::showEvent(QShowEvent* event) {
-    FormShow();
-    QDialog::showEvent(event);
-}
-
-void TfrmAbout::keyPressEvent(QKeyEvent* event) {
-    if (event->key() == Qt::Key_Escape) {
-        event->accept();
-        return;
-    }
-    QDialog::keyPressEvent(event);
+// Any way of closing is accepted; the title bar's close button and Alt+F4 give 2.
+bool TfrmAbout::FormClose(int /*modalResult*/) {
+    return true;
 }
 
 }  // namespace tarnwick::ui

@@ -1,8 +1,9 @@
 #pragma once
 // The About window: product, year, the running executable's version, contact and donation notes.
 
-#include <QDialog>
 #include <QString>
+
+#include "ui/ModalDialog.h"
 
 class QFrame;
 class QGroupBox;
@@ -16,7 +17,7 @@ namespace tarnwick::ui {
 // the executable has no version record or cannot be read.
 QString VersionText();
 
-class TfrmAbout : public QDialog {
+class TfrmAbout : public TModalDialog {
     Q_OBJECT
 public:
     explicit TfrmAbout(QWidget* parent = nullptr);
@@ -43,15 +44,8 @@ public:
     QLineEdit* Edit2;
     QPushButton* bbtnOk;
 
-    void FormShow();
-
-    // The title bar's close button closes with result 2.
-    void reject() override;
-
-protected:
-    void showEvent(QShowEvent* event) override;
-    // The window has no cancel button: Escape closes nothing.
-    void keyPressEvent(QKeyEvent* event) override;
+    void FormShow() override;
+    bool FormClose(int modalResult) override;
 };
 
 }  // namespace tarnwick::ui

@@ -1,7 +1,6 @@
 #include "ui/Flog.h"
 
 #include <QHBoxLayout>
-#include <QKeyEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -21,11 +20,12 @@ QWidget* MakeMargin(QWidget* parent, const char* name) {
 
 }  // namespace
 
-TForm2::TForm2(QWidget* parent) : QDialog(parent) {
+TForm2::TForm2(QWidget* parent) : TModalDialog(parent) {
     setObjectName("Form2");
     setWindowTitle(QStringLiteral("Log"));
-    // No system menu: no close, minimise or maximise button; "OK" is the way out.
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
+    // No system menu (the base's window flags): "OK" is the way out. The log keeps the
+    // desktop's own font rather than the dialogs' compact one.
+    setFont(QFont());
     resize(472, 297);
 
     Panel1 = MakeMargin(this, "Panel1");
@@ -75,24 +75,16 @@ void TForm2::Button1Click() {
     done(2);
 }
 
-void TForm2::reject() {
-    done(2);
-}
-
-void TForm2::keyPressEvent(QKeyEvent* event) {
-    if (event->key() == Qt::Key_Escape) {
-        event->accept();
-        return;
-    }
-    QDialog::keyPressEvent(event);
-}
-
-void TForm2::showEvent(QShowEvent* event) {
-    if (!event->spontaneous() && Form1 != nullptr) {
+void TForm2::FormShow() {
+    if (Form1 != nullptr) {
         const QWidget* main = Form1;
         move(pos() + main->frameGeometry().center() - frameGeometry().center());
     }
-    QDialog::showEvent(event);
+}
+
+// Every way of closing gives 2.
+bool TForm2::FormClose(int /*modalResult*/) {
+    return true;
 }
 
 }  // namespace tarnwick::ui

@@ -1,7 +1,7 @@
 #pragma once
 // The log window: shows the run log. Its caption and lines are written by the main window.
 
-#include <QDialog>
+#include "ui/ModalDialog.h"
 
 class QPlainTextEdit;
 class QPushButton;
@@ -9,7 +9,7 @@ class QWidget;
 
 namespace tarnwick::ui {
 
-class TForm2 : public QDialog {
+class TForm2 : public TModalDialog {
     Q_OBJECT
 public:
     explicit TForm2(QWidget* parent = nullptr);
@@ -23,12 +23,9 @@ public:
 
     void Button1Click();
 
-    // The window has no cancel button: Escape does nothing, any other way of closing gives 2.
-    void reject() override;
-
-protected:
-    void keyPressEvent(QKeyEvent* event) override;
-    void showEvent(QShowEvent* event) override;
+    // Centres the window over the main window.
+    void FormShow() override;
+    bool FormClose(int modalResult) override;
 };
 
 }  // namespace tarnwick::ui
