@@ -212,7 +212,6 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
                        "then run it from there."));
     Log1 = File1->addAction(QStringLiteral("Log"));
     Log1->setObjectName("Log1");
-    File1->addSeparator();
     Exit1 = File1->addAction(QStringLiteral("&Exit"));
     Exit1->setObjectName("Exit1");
     Exit1->setStatusTip(QStringLiteral("Close this application"));
@@ -223,7 +222,6 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
     Gettingstarted1->setObjectName("Gettingstarted1");
     OnlineHelp1 = Help1->addAction(QStringLiteral("&Online documentation"));
     OnlineHelp1->setObjectName("OnlineHelp1");
-    Help1->addSeparator();
     About1 = Help1->addAction(QStringLiteral("&About"));
     About1->setObjectName("About1");
 
