@@ -239,11 +239,10 @@ TTfrmFolderBrowse::TTfrmFolderBrowse(QWidget* parent) : TModalDialog(parent) {
 
     PopupMenu1 = new QMenu(this);
     PopupMenu1->setObjectName("PopupMenu1");
-    PopupMenu1->setToolTipsVisible(true);
     Explore1 = PopupMenu1->addAction(QStringLiteral("Explore"));
     Explore1->setObjectName("Explore1");
-    Explore1->setToolTip(QStringLiteral("Launch Windows explorer to view selected folder"));
-    Explore1->setStatusTip(Explore1->toolTip());
+    // The hint, shown nowhere like those of the main menu: the dialog has no status line.
+    Explore1->setStatusTip(QStringLiteral("Launch Windows explorer to view selected folder"));
     Refresh1 = PopupMenu1->addAction(QStringLiteral("Refresh"));
     Refresh1->setObjectName("Refresh1");
 

@@ -277,6 +277,7 @@ TEST_F(FolderBrowseTest, ContextMenuOnlyOnANodeAndExploreOpensTheNativeFolder) {
     EXPECT_EQ(SelectedPath(), "C:");
     EXPECT_TRUE(request(QContextMenuEvent::Mouse, onData));
     EXPECT_EQ(SelectedPath(), "C:\\Data");
+    EXPECT_FALSE(browser.PopupMenu1->toolTipsVisible());  // menu hints show nowhere
     browser.PopupMenu1->hide();
 
     browser.Explore1->trigger();
