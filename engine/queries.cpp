@@ -96,21 +96,9 @@ bool HasSubfolders(std::string_view path) {
         if (!folder) {
             return false;
         }
-        std::string name;
         while (const auto entry = folder->Next()) {
-            switch (folder->LastKind()) {
-                case platform::EntryKind::kFolder:
-                    return true;
-                case platform::EntryKind::kUnknown: {
-                    name.assign(*entry);
-                    const auto data = folder->Lookup(name);
-                    if (data && (data->attributes & platform::kAttributeDirectory) != 0) {
-                        return true;
-                    }
-                    break;
-                }
-                default:
-                    break;
+            if (folder->LastIsFolder(*entry)) {
+                return true;
             }
         }
     } catch (const std::exception&) {

@@ -64,6 +64,9 @@ public:
 
     // Looks a name up in this folder by the file system's own rules (links followed).
     std::optional<FindData> Lookup(const std::string& name) const;
+    // Whether the entry Next() returned last, `name`, is a folder: told by the listing, looked up
+    // (links followed) only where the listing cannot tell.
+    bool LastIsFolder(std::string_view name) const;
 
     // Creates a subfolder; false when it cannot be created (also when something of that name is
     // already there).

@@ -628,6 +628,19 @@ std::optional<FindData> Directory::Lookup(const std::string& name) const {
     }
 }
 
+bool Directory::LastIsFolder(std::string_view name) const {
+    switch (lastKind_) {
+        case EntryKind::kFolder:
+            return true;
+        case EntryKind::kUnknown: {
+            const auto data = Lookup(std::string(name));
+            return data && (data->attributes & kAttributeDirectory) != 0;
+        }
+        default:
+            return false;
+    }
+}
+
 bool Directory::MakeChild(const std::string& name) const {
     return fd_ >= 0 && IsPlainName(name) && ::mkdirat(fd_, name.c_str(), 0777) == 0;
 }

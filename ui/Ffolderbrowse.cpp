@@ -323,18 +323,26 @@ bool TTfrmFolderBrowse::ListSubfolders(QTreeWidgetItem* placeholder) {
         return false;
     }
     const std::string base = folder + '\\';
+    bool anyEntry = false;
     while (const auto entry = listing->Next()) {
-        const std::string name(*entry);
-        const auto info = listing->Lookup(name);
-        if (!info || (info->attributes & platform::kAttributeDirectory) == 0) {
+        anyEntry = true;
+        // The listing tells folders from files: a folder of many files is listed without a
+        // look at each of them.
+        if (!listing->LastIsFolder(*entry)) {
             continue;
         }
+        const std::string name(*entry);
         auto* node = new FolderNode(parent);
         node->setText(0, ToQt(name));
         SetImage(node, kImageClosedFolder);
         if (HasSubfolders(base + name)) {
             AddPlaceholder(node);
         }
+    }
+    // A drive whose root holds nothing at all (a freshly formatted stick) is refused like one
+    // without a medium: it keeps its expander, so a folder made on it later can be reached.
+    if (!anyEntry && !parent->parent()) {
+        return false;
     }
     // Listed: the placeholder goes, also when no subfolder was found, so an empty folder shows
     // no expander and no stray ">" child.

@@ -116,8 +116,12 @@ TEST_F(FolderBrowseTest, DrivesAreListedOnlyWhenExpanded) {
     EXPECT_FALSE(e->isExpanded());
     EXPECT_TRUE(Browser::IsPlaceholder(e->child(0)));
     EXPECT_TRUE(boxes.empty());
-    fs::create_directories(stickRoot / "Photos");
+    // An empty root, as on a freshly formatted stick, keeps its expander too.
     drives->SetMedium('E', true);
+    e->setExpanded(true);
+    EXPECT_FALSE(e->isExpanded());
+    EXPECT_TRUE(Browser::IsPlaceholder(e->child(0)));
+    fs::create_directories(stickRoot / "Photos");
     e->setExpanded(true);
     EXPECT_TRUE(e->isExpanded());
     EXPECT_EQ(Children(e), QStringList{"Photos"});
