@@ -67,7 +67,8 @@ QPixmap MemoryChip() {
     return pixmap;
 }
 
-// Nodes sort by the locale's collation of their texts, as the file manager lists folders.
+// Nodes sort by their texts without regard to case, under every locale (the C locale's collation
+// would put every capitalised name first); names that differ only in case follow the locale.
 class FolderNode : public QTreeWidgetItem {
 public:
     // Every label may be edited as far as the view is concerned; TreeView1Editing decides.
@@ -76,7 +77,15 @@ public:
         setFlags(flags() | Qt::ItemIsEditable);
     }
     bool operator<(const QTreeWidgetItem& other) const override {
-        return QString::localeAwareCompare(text(0), other.text(0)) < 0;
+        const QString mine = text(0);
+        const QString theirs = other.text(0);
+        if (const int order = mine.compare(theirs, Qt::CaseInsensitive); order != 0) {
+            return order < 0;
+        }
+        if (const int order = QString::localeAwareCompare(mine, theirs); order != 0) {
+            return order < 0;
+        }
+        return mine < theirs;
     }
 };
 
