@@ -42,6 +42,16 @@ QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text, int le
     return label;
 }
 
+// Puts a word-wrapping label at its designed place and width. It keeps its designed height unless
+// the text needs more at the font in use: then it grows downwards, so that the label itself cuts
+// no line in half.
+void PlaceWrapped(QLabel* label, const QRect& designed) {
+    label->setWordWrap(true);
+    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    label->setGeometry(designed.x(), designed.y(), designed.width(),
+                       std::max(designed.height(), label->heightForWidth(designed.width())));
+}
+
 QFrame* MakePanel(QWidget* parent, const char* name, const QRect& geometry) {
     auto* panel = new QFrame(parent);
     panel->setObjectName(name);
@@ -85,17 +95,13 @@ TfrmAbout::TfrmAbout(QWidget* parent) : TModalDialog(parent) {
     ProductName = MakeLabel(Panel1, "ProductName", QStringLiteral("Tarnwick"), 72, 16);
     QFont large = ProductName->font();
     large.setPixelSize(19);
-    large.setBold(true);
     ProductName->setFont(large);
     ProductName->adjustSize();
 
-    // "2010", "Version" and the version text read as one line; each starts where the one
-    // before it ends, whatever the font.
+    // "2010", "Version" and the version text read as one line.
     Label4 = MakeLabel(Panel1, "Label4", QStringLiteral("2010"), 80, 40);
-    Label3 = MakeLabel(Panel1, "Label3", QStringLiteral("Version"),
-                       std::max(108, Label4->geometry().right() + 6), 40);
-    lblVersion = MakeLabel(Panel1, "lblVersion", QStringLiteral("1.0"),
-                           std::max(145, Label3->geometry().right() + 6), 40);
+    Label3 = MakeLabel(Panel1, "Label3", QStringLiteral("Version"), 108, 40);
+    lblVersion = MakeLabel(Panel1, "lblVersion", QStringLiteral("1.0"), 145, 40);
     lblVersion->resize(300 - lblVersion->x(), lblVersion->height());
 
     RightsNotice =
@@ -109,8 +115,7 @@ TfrmAbout::TfrmAbout(QWidget* parent) : TModalDialog(parent) {
                                        "date and time are up-to-date."),
                         Panel1);
     Label9->setObjectName("Label9");
-    Label9->setWordWrap(true);
-    Label9->setGeometry(24, 152, 260, 28);
+    PlaceWrapped(Label9, {24, 152, 229, 26});
     Label9->setStyleSheet(QStringLiteral("color: blue;"));
 
     Label10 = new QLabel(QStringLiteral("Use at your own risk."), Panel1);
@@ -124,20 +129,17 @@ TfrmAbout::TfrmAbout(QWidget* parent) : TModalDialog(parent) {
                                        "donation to keep it going."),
                         Panel2);
     Label5->setObjectName("Label5");
-    Label5->setWordWrap(true);
-    Label5->setGeometry(24, 8, 253, 28);
+    PlaceWrapped(Label5, {24, 8, 253, 26});
 
     GroupBox1 = new QGroupBox(QStringLiteral("Bank account Information"), Panel2);
     GroupBox1->setObjectName("GroupBox1");
-    GroupBox1->setGeometry(16, 48, 273, 80);
-    Label6 = MakeLabel(GroupBox1, "Label6", QStringLiteral("SWIFT (BIC):"), 8, 27);
-    Label7 = MakeLabel(GroupBox1, "Label7", QStringLiteral("IBAN Number:"), 8, 53);
-    const int fieldLeft =
-        std::max({80, Label6->geometry().right() + 6, Label7->geometry().right() + 6});
-    Edit1 = MakeReadOnlyField(GroupBox1, "Edit1", QStringLiteral("not published"),
-                              {fieldLeft, 24, 265 - fieldLeft, 21});
-    Edit2 = MakeReadOnlyField(GroupBox1, "Edit2", QStringLiteral("not published"),
-                              {fieldLeft, 50, 265 - fieldLeft, 21});
+    GroupBox1->setGeometry(16, 48, 273, 73);
+    Label6 = MakeLabel(GroupBox1, "Label6", QStringLiteral("SWIFT (BIC):"), 8, 24);
+    Label7 = MakeLabel(GroupBox1, "Label7", QStringLiteral("IBAN Number:"), 8, 51);
+    Edit1 =
+        MakeReadOnlyField(GroupBox1, "Edit1", QStringLiteral("not published"), {80, 24, 185, 21});
+    Edit2 =
+        MakeReadOnlyField(GroupBox1, "Edit2", QStringLiteral("not published"), {80, 48, 185, 21});
 
     bbtnOk = new QPushButton(style()->standardIcon(QStyle::SP_DialogCloseButton),
                              QStringLiteral("&Close"), this);

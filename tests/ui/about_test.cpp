@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <QGroupBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
 
@@ -45,6 +48,36 @@ TEST_F(AboutTest, FixedTextsAndResults) {
     EXPECT_EQ(about.Label3->text(), QString("Version"));
     EXPECT_EQ(about.GroupBox1->title(), QString("Bank account Information"));
     EXPECT_EQ(about.size(), QSize(329, 373));
+    EXPECT_EQ(about.ProductName->font().pixelSize(), 19);
+    EXPECT_FALSE(about.ProductName->font().bold());
+
+    // The designed geometry; an empty size is the text's own. A word-wrapping label keeps its
+    // designed height unless its text needs more lines at the font in use.
+    const struct {
+        const QWidget* widget;
+        QRect designed;
+    } places[] = {
+        {about.Label3, {108, 40, 0, 0}},      {about.lblVersion, {145, 40, 0, 0}},
+        {about.Label9, {24, 152, 229, 26}},   {about.Label5, {24, 8, 253, 26}},
+        {about.GroupBox1, {16, 48, 273, 73}}, {about.Label6, {8, 24, 0, 0}},
+        {about.Label7, {8, 51, 0, 0}},        {about.Edit1, {80, 24, 185, 21}},
+        {about.Edit2, {80, 48, 185, 21}},
+    };
+    for (const auto& [widget, designed] : places) {
+        SCOPED_TRACE(widget->objectName().toStdString());
+        const QRect actual = widget->geometry();
+        EXPECT_EQ(actual.topLeft(), designed.topLeft());
+        if (designed.width() == 0) {
+            continue;
+        }
+        EXPECT_EQ(actual.width(), designed.width());
+        if (const auto* label = qobject_cast<const QLabel*>(widget); label && label->wordWrap()) {
+            EXPECT_EQ(actual.height(),
+                      std::max(designed.height(), label->heightForWidth(designed.width())));
+        } else {
+            EXPECT_EQ(actual.height(), designed.height());
+        }
+    }
 
     about.show();
     about.bbtnOk->click();
