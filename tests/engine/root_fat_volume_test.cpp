@@ -66,7 +66,10 @@ TEST_F(RootFatVolumeTest, TwoSecondTimesAreNotCopiedAgainInEitherDirection) {
     } else {
         std::cout << kNoRsync << "\n";
     }
-    const platform::FileTime kept = LastWrite(mountPoint_ / "Report.TXT");
+    // As the program sees it: the driver's own time of a FAT entry depends on the driver.
+    platform::FindData data;
+    ASSERT_TRUE(FindInFolder("F:\\", "Report.TXT", data));
+    const platform::FileTime kept = data.lastWriteTime;
     EXPECT_NE(kept, odd);
     EXPECT_LE(odd - kept, 2 * kOneSecond);
 
@@ -74,7 +77,6 @@ TEST_F(RootFatVolumeTest, TwoSecondTimesAreNotCopiedAgainInEitherDirection) {
     EXPECT_EQ(SyncFolders("F:\\", "E:\\Src", true, progress), 0);  // the Merge pass back
     EXPECT_EQ(LastWrite(e_ / "Src" / "Report.TXT"), odd);
 
-    platform::FindData data;
     ASSERT_TRUE(FindInFolder("F:\\", "report.txt", data));
     EXPECT_EQ(data.lastWriteTime, kept);
 }
