@@ -26,6 +26,12 @@ bool RunQuietly(const std::string& command) {
     return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
 }
 
+// With the FAT driver the machine has: the kernel's vfat, else fusefat.
+bool MountFat(const fs::path& image, const fs::path& mountPoint) {
+    return RunQuietly("mount -t vfat -o loop " + image.string() + " " + mountPoint.string()) ||
+           RunQuietly("fusefat -o rw+ " + image.string() + " " + mountPoint.string());
+}
+
 class RootFatVolumeTest : public EngineTest {
 protected:
     void SetUp() override {
@@ -38,9 +44,7 @@ protected:
             !RunQuietly("mkfs.vfat -i 1A2B3C4D " + image.string())) {
             GTEST_SKIP() << "mkfs.vfat is not available";
         }
-        mounted_ =
-            RunQuietly("mount -t vfat -o loop " + image.string() + " " + mountPoint_.string()) ||
-            RunQuietly("fusefat -o rw+ " + image.string() + " " + mountPoint_.string());
+        mounted_ = MountFat(image, mountPoint_);
         if (!mounted_) {
             GTEST_SKIP() << "neither the kernel's vfat nor fusefat can mount the image";
         }
@@ -120,9 +124,7 @@ protected:
                         "/* ::/")) {
             GTEST_SKIP() << "the FAT32 image cannot be made";
         }
-        mounted_ =
-            RunQuietly("mount -t vfat -o loop " + image_.string() + " " + mountPoint_.string()) ||
-            RunQuietly("fusefat -o rw+ " + image_.string() + " " + mountPoint_.string());
+        mounted_ = MountFat(image_, mountPoint_);
         if (!mounted_) {
             GTEST_SKIP() << "neither the kernel's vfat nor fusefat can mount the image";
         }
