@@ -569,6 +569,7 @@ std::optional<Directory> Directory::OpenChild(const std::string& name) const {
     }
     Directory child(fd);
     child.removable_ = removable_;
+    child.clocks_ = clocks_;  // a subfolder is nearly always on the same volume
     return child;
 }
 
