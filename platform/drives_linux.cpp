@@ -5,8 +5,6 @@
 // costs one poll() and a copy of the drive list. The list never waits for a network server or a
 // FUSE daemon: those mounts are asked about their medium only by VolumeOf, and only for a bounded
 // time. Serials and labels are kept per mount until the table changes.
-#include <fcntl.h>
-#include <poll.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
 #include <sys/sysmacros.h>
@@ -22,8 +20,8 @@
 #include <thread>
 
 #include "platform/linux_drive_map.h"
+#include "platform/mount_table_linux.h"
 #include "platform/mountinfo.h"
-#include "platform/unique_fd.h"
 #include "platform/volume_id.h"
 
 namespace tarnwick::platform {
@@ -63,27 +61,6 @@ std::optional<DeviceNumber> BlockDeviceOf(const std::string& path) {
         return std::nullopt;
     }
     return DeviceNumber{major(st.st_rdev), minor(st.st_rdev)};
-}
-
-bool ReadWholeFile(int fd, std::string& text) {
-    if (lseek(fd, 0, SEEK_SET) != 0) {
-        return false;
-    }
-    text.clear();
-    char buffer[65536];
-    for (;;) {
-        const ssize_t count = read(fd, buffer, sizeof(buffer));
-        if (count < 0 && errno == EINTR) {
-            continue;
-        }
-        if (count < 0) {
-            return false;
-        }
-        if (count == 0) {
-            return true;
-        }
-        text.append(buffer, static_cast<std::size_t>(count));
-    }
 }
 
 // One statfs call on a thread of its own, shared by every query that waits for it.
@@ -201,26 +178,12 @@ private:
 
     // Called with mutex_ held.
     void Refresh() {
-        if (upToDate_) {
-            pollfd changed{table_.get(), POLLPRI, 0};
-            int ready = 0;
-            do {
-                ready = poll(&changed, 1, 0);
-            } while (ready < 0 && errno == EINTR);
-            if (ready == 0) {
-                return;
-            }
-            if (ready < 0 || (changed.revents & POLLNVAL) != 0) {
-                table_.Reset();
-            }
-        }
-        if (!table_.valid()) {
-            table_.Reset(open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC));
+        if (!table_.Changed()) {
+            return;
         }
         std::string text;
         // A table that cannot be read leaves C: alone and is tried again at the next query.
-        upToDate_ = table_.valid() && ReadWholeFile(table_.get(), text);
-        if (!upToDate_) {
+        if (!table_.Read(text)) {
             text.clear();
         }
         Rebuild(SelectDrives(ParseMountInfo(text), DriveProbes{IsRemovableDevice, BlockDeviceOf}));
@@ -241,8 +204,7 @@ private:
     }
 
     std::mutex mutex_;  // guards everything below
-    UniqueFd table_;
-    bool upToDate_ = false;
+    MountTableFile table_;
     std::vector<Drive> drives_;
     std::vector<std::shared_ptr<MountedDrive>> mounted_;  // one per entry of drives_
 };

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/fat_clock.h"
 #include "platform/filetime.h"
 
 namespace tarnwick::platform {
@@ -104,6 +105,8 @@ private:
     mutable std::uint64_t inode_ = 0;
     enum class Restamps : std::uint8_t { kUnknown, kNo, kYes };
     mutable Restamps restamps_ = Restamps::kUnknown;
+    // FAT's local times are read as the original platform reads them.
+    mutable FatClockCache clocks_;
     bool removable_ = false;
 };
 

@@ -158,12 +158,15 @@ bool StatFollowing(int dirFd, const char* path, struct stat& st) {
     return true;
 }
 
-std::optional<FindData> StatAt(int dirFd, const char* path, std::string_view name) {
+std::optional<FindData> StatAt(int dirFd, const char* path, std::string_view name,
+                               FatClockCache& clocks) {
     struct stat st {};
     if (!StatFollowing(dirFd, path, st)) {
         return std::nullopt;
     }
-    return MakeFindData(st, name);
+    FindData data = MakeFindData(st, name);
+    data.lastWriteTime = clocks.Reading(data.device, data.lastWriteTime);
+    return data;
 }
 
 // Trailing separators and "." names do not change which folder a native path names.
@@ -228,12 +231,13 @@ std::optional<FindData> FindFirstMatch(std::string_view folderDrivePath, std::st
         return std::nullopt;
     }
     const std::unique_ptr<DIR, int (*)(DIR*)> closer(listing, ::closedir);
+    FatClockCache clocks;
 
     // The original platform lists "." and ".." first in every folder but a drive's root.
     if (!IsDriveRoot(folderDrivePath, *nativeFolder)) {
         for (const char* dots : {".", ".."}) {
             if (MatchesPattern(pattern, dots)) {
-                if (auto found = StatAt(fd, dots, dots)) {
+                if (auto found = StatAt(fd, dots, dots, clocks)) {
                     return found;
                 }
             }
@@ -245,7 +249,7 @@ std::optional<FindData> FindFirstMatch(std::string_view folderDrivePath, std::st
             !MatchesPattern(pattern, name)) {
             continue;
         }
-        if (auto found = StatAt(fd, entry->d_name, name)) {
+        if (auto found = StatAt(fd, entry->d_name, name, clocks)) {
             return found;
         }
     }
@@ -464,7 +468,8 @@ std::optional<FindData> FindFirstFile(std::string_view pattern) {
         if (!native) {
             return std::nullopt;
         }
-        return StatAt(AT_FDCWD, native->c_str(), split->name);
+        FatClockCache clocks;
+        return StatAt(AT_FDCWD, native->c_str(), split->name, clocks);
     } catch (const std::exception&) {
         return std::nullopt;
     }
@@ -489,6 +494,7 @@ Directory& Directory::operator=(Directory&& other) noexcept {
         device_ = other.device_;
         inode_ = other.inode_;
         restamps_ = other.restamps_;
+        clocks_ = other.clocks_;
         removable_ = other.removable_;
     }
     return *this;
@@ -563,6 +569,7 @@ std::optional<Directory> Directory::OpenChild(const std::string& name) const {
     }
     Directory child(fd);
     child.removable_ = removable_;
+    child.clocks_ = clocks_;  // a subfolder is nearly always on the same volume
     return child;
 }
 
@@ -622,7 +629,7 @@ std::optional<FindData> Directory::Lookup(const std::string& name) const {
         return std::nullopt;
     }
     try {
-        return StatAt(fd_, name.c_str(), name);
+        return StatAt(fd_, name.c_str(), name, clocks_);
     } catch (const std::exception&) {
         return std::nullopt;
     }
@@ -796,10 +803,13 @@ bool CopyFileAt(const Directory& from, const std::string& name, const Directory&
         ::posix_fadvise(in.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
     }
     // The access time is given too (the source's): some FUSE drivers ignore a last-write time
-    // that comes without one.
-    const timespec times[2] = {
-        source.st_atim,
-        TimespecFromFileTime(lastWrite.value_or(FileTimeFromTimespec(source.st_mtim)))};
+    // that comes without one. The last-write time is the original platform's; on FAT the driver
+    // is given what makes it store the local time the original platform would.
+    const FileTime original =
+        lastWrite ? *lastWrite
+                  : OriginalTimeOn(source.st_dev, FileTimeFromTimespec(source.st_mtim));
+    const timespec times[2] = {source.st_atim,
+                               TimespecFromFileTime(DriverTimeOn(to.Device(), original))};
     // A new name is best given by linking an unnamed file: nothing is left behind even by a
     // crash. Where the file system cannot, a hidden temporary file is renamed.
     if (failIfExists) {

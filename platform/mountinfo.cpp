@@ -139,13 +139,16 @@ std::optional<MountEntry> ParseLine(std::string_view line) {
     auto mountPoint = DecodeField(fields[4]);
     auto fsType = DecodeField(separator[1]);
     auto source = DecodeField(separator[2]);
-    if (!root || !mountPoint || !fsType || !source || !mountPoint->starts_with('/')) {
+    auto superOptions = DecodeField(separator[3]);
+    if (!root || !mountPoint || !fsType || !source || !superOptions ||
+        !mountPoint->starts_with('/')) {
         return std::nullopt;
     }
     entry.root = std::move(*root);
     entry.mountPoint = std::move(*mountPoint);
     entry.fsType = std::move(*fsType);
     entry.source = std::move(*source);
+    entry.superOptions = std::move(*superOptions);
     return entry;
 }
 

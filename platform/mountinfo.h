@@ -23,11 +23,12 @@ struct DeviceNumber {
 struct MountEntry {
     std::uint64_t id = 0;
     std::uint64_t parentId = 0;
-    DeviceNumber device;     // st_dev of the mounted file system (0:N for those without a device)
-    std::string root;        // folder of the file system that appears at the mount point
-    std::string mountPoint;  // absolute
-    std::string fsType;      // "ext4", "fuseblk", "fuse.sshfs"
-    std::string source;      // "/dev/sdb1", "server:/export", "tmpfs"
+    DeviceNumber device;       // st_dev of the mounted file system (0:N for those without a device)
+    std::string root;          // folder of the file system that appears at the mount point
+    std::string mountPoint;    // absolute
+    std::string fsType;        // "ext4", "fuseblk", "fuse.sshfs"
+    std::string source;        // "/dev/sdb1", "server:/export", "tmpfs"
+    std::string superOptions;  // the file system's own options: "rw,fmask=0022,tz=UTC"
 };
 
 // Lines that do not have the layout of the kernel's table (too few fields, no " - " separator,

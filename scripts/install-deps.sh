@@ -9,7 +9,8 @@ packages=(
     libbenchmark-dev
     # tests: fuzzing, virtual display, volumes, independent checks
     clang libclang-rt-14-dev xvfb xauth xdotool imagemagick x11-apps
-    dosfstools exfatprogs exfat-fuse fusefat ntfs-3g fuse3 e2fsprogs util-linux mount procps rsync
+    dosfstools mtools exfatprogs exfat-fuse fusefat ntfs-3g fuse3 e2fsprogs util-linux mount procps
+    rsync
     # benchmarks
     hyperfine time python3
 )

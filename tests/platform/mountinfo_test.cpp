@@ -55,6 +55,7 @@ TEST(MountInfo, DecodesEscapesAndSkipsOptionalFields) {
     EXPECT_EQ(table[0].mountPoint, "/mnt2");
     EXPECT_EQ(table[0].fsType, "ext3");
     EXPECT_EQ(table[0].source, "/dev/root");
+    EXPECT_EQ(table[0].superOptions, "rw,errors=continue");
     EXPECT_EQ(table[1].mountPoint, "/media/ann/MY STICK");
     EXPECT_EQ(table[1].fsType, "vfat");
     EXPECT_EQ(table[1].source, "/dev/sdb1");

@@ -39,10 +39,10 @@ TEST(VolumeId, FileSystemIdsAndStandInsAreNeverZero) {
     std::memcpy(&fsid, words, sizeof(words));
     EXPECT_EQ(SerialFromFsid(fsid), 0x10101010U);
 
-    MountEntry ram{7, 1, {0, 40}, "/", "/mnt/ram1", "tmpfs", "tmpfs"};
+    MountEntry ram{7, 1, {0, 40}, "/", "/mnt/ram1", "tmpfs", "tmpfs", "rw"};
     MountEntry otherRam = ram;
     otherRam.mountPoint = "/mnt/ram2";
-    MountEntry share{8, 1, {0, 41}, "/", "/mnt/share", "fuse.sshfs", "ann@host:/data"};
+    MountEntry share{8, 1, {0, 41}, "/", "/mnt/share", "fuse.sshfs", "ann@host:/data", "rw"};
     MountEntry sameShare = share;
     sameShare.mountPoint = "/home/ann/share";
     sameShare.device = {0, 77};
