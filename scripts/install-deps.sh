@@ -7,6 +7,8 @@ packages=(
     # build
     g++ cmake ninja-build pkg-config qt6-base-dev libblkid-dev libgtest-dev libgmock-dev
     libbenchmark-dev
+    # run: the About window's semi-condensed face (without it the regular face is narrowed)
+    fonts-dejavu-extra
     # tests: fuzzing, virtual display, volumes, independent checks
     clang libclang-rt-14-dev xvfb xauth xdotool imagemagick x11-apps
     dosfstools mtools exfatprogs exfat-fuse fusefat ntfs-3g fuse3 e2fsprogs util-linux mount procps

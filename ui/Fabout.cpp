@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include <QApplication>
+#include <QFont>
 #include <QFrame>
 #include <QGroupBox>
 #include <QLabel>
@@ -42,14 +43,36 @@ QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text, int le
     return label;
 }
 
-// Puts a word-wrapping label at its designed place and width. It keeps its designed height unless
-// the text needs more at the font in use: then it grows downwards, so that the label itself cuts
-// no line in half.
-void PlaceWrapped(QLabel* label, const QRect& designed) {
+// The window's places were laid out for a small sans serif of 11 pixels with narrow letters. A
+// desktop's usual sans is wider and taller and runs the labels into their neighbours, so the window
+// brings its own font: a semi-condensed sans serif at 11 pixels. Where no family on the list has
+// such a face, the toolkit narrows the regular face to the same width, so the texts fit on any
+// desktop.
+QFont AboutFont(const QFont& base) {
+    QFont font = base;
+    font.setFamilies(
+        {QStringLiteral("DejaVu Sans Condensed"), QStringLiteral("DejaVu Sans"), base.family()});
+    font.setPixelSize(11);
+    font.setStretch(QFont::SemiCondensed);
+    return font;
+}
+
+// Puts a word-wrapping label at its designed place and size. Should its text need more lines than
+// the designed height holds at the font in use, the label first widens, as little as it must and
+// no further than `maxWidth`, and only then grows downwards, so that the label itself cuts no line
+// in half.
+void PlaceWrapped(QLabel* label, const QRect& designed, int maxWidth) {
     label->setWordWrap(true);
     label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    label->setGeometry(designed.x(), designed.y(), designed.width(),
-                       std::max(designed.height(), label->heightForWidth(designed.width())));
+    int width = designed.width();
+    while (width < maxWidth && label->heightForWidth(width) > designed.height()) {
+        ++width;
+    }
+    if (label->heightForWidth(width) > designed.height()) {
+        width = designed.width();
+    }
+    label->setGeometry(designed.x(), designed.y(), width,
+                       std::max(designed.height(), label->heightForWidth(width)));
 }
 
 QFrame* MakePanel(QWidget* parent, const char* name, const QRect& geometry) {
@@ -85,6 +108,7 @@ TfrmAbout::TfrmAbout(QWidget* parent) : TModalDialog(parent) {
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     setFixedSize(329, 373);
+    setFont(AboutFont(font()));
 
     Panel1 = MakePanel(this, "Panel1", {8, 8, 305, 185});
     Image1 = new QLabel(Panel1);
@@ -115,7 +139,8 @@ TfrmAbout::TfrmAbout(QWidget* parent) : TModalDialog(parent) {
                                        "date and time are up-to-date."),
                         Panel1);
     Label9->setObjectName("Label9");
-    PlaceWrapped(Label9, {24, 152, 229, 26});
+    // Either note may widen up to the margin on its left mirrored on its right.
+    PlaceWrapped(Label9, {24, 152, 229, 26}, Panel1->width() - 2 * 24);
     Label9->setStyleSheet(QStringLiteral("color: blue;"));
 
     Label10 = new QLabel(QStringLiteral("Use at your own risk."), Panel1);
@@ -129,7 +154,7 @@ TfrmAbout::TfrmAbout(QWidget* parent) : TModalDialog(parent) {
                                        "donation to keep it going."),
                         Panel2);
     Label5->setObjectName("Label5");
-    PlaceWrapped(Label5, {24, 8, 253, 26});
+    PlaceWrapped(Label5, {24, 8, 253, 26}, Panel2->width() - 2 * 24);
 
     GroupBox1 = new QGroupBox(QStringLiteral("Bank account Information"), Panel2);
     GroupBox1->setObjectName("GroupBox1");
