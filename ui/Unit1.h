@@ -208,6 +208,8 @@ private:
     void ShowStartButton(bool start);
     void StopRunAndWait();
     void PlaceListButtons();
+    // Lets the two lists take dropped folders.
+    void InstallFolderDrops();
 
     // The drop handling of the two lists, from creation until the window closes.
     QObject* dropFilter1_ = nullptr;
