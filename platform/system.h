@@ -34,10 +34,17 @@ std::optional<std::string> ExecutablePath();
 // environment). nullopt when the user has no entry there, or its home is empty or not absolute.
 std::optional<std::string> HomeFolder();
 
+// A folder of this user's own for files the program makes for the while it runs (the help pages
+// it opens): <runtime folder>/tarnwick where the login session has one (/run/user/<uid>, private
+// to the user), else <home>/.cache/tarnwick. The folder may not exist yet. nullopt when neither
+// can be had.
+std::optional<std::string> UserRuntimeFolder();
+
 // Test seams: replace the answers above. nullopt restores the real answer; an empty text makes
 // the query fail. Only tests call these.
 void SetComputerNameForTesting(std::optional<std::string> name);
 void SetExecutablePathForTesting(std::optional<std::string> nativePath);
 void SetHomeFolderForTesting(std::optional<std::string> nativePath);
+void SetRuntimeFolderForTesting(std::optional<std::string> nativePath);
 
 }  // namespace tarnwick::platform

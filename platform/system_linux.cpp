@@ -30,6 +30,7 @@ std::mutex gSeamMutex;
 std::optional<std::string> gComputerNameForTesting;
 std::optional<std::string> gExecutablePathForTesting;
 std::optional<std::string> gHomeFolderForTesting;
+std::optional<std::string> gRuntimeFolderForTesting;
 
 // nullopt: no seam set; a set seam answers its value, an empty value meaning "cannot be had".
 std::optional<std::optional<std::string>> SeamValue(const std::optional<std::string>& seam) {
@@ -291,6 +292,31 @@ std::optional<std::string> HomeFolder() {
     }
 }
 
+std::optional<std::string> UserRuntimeFolder() {
+    try {
+        {
+            std::lock_guard lock(gSeamMutex);
+            if (auto seam = SeamValue(gRuntimeFolderForTesting)) {
+                return *seam;
+            }
+        }
+        const uid_t user = ::getuid();
+        const std::string runtime = "/run/user/" + std::to_string(user);
+        struct stat st {};
+        if (::lstat(runtime.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == user &&
+            (st.st_mode & 077) == 0) {
+            return runtime + "/tarnwick";
+        }
+        const std::optional<std::string> home = HomeFolder();
+        if (!home) {
+            return std::nullopt;
+        }
+        return (home->ends_with('/') ? *home : *home + '/') + ".cache/tarnwick";
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+}
+
 void SetComputerNameForTesting(std::optional<std::string> name) {
     std::lock_guard lock(gSeamMutex);
     gComputerNameForTesting = std::move(name);
@@ -304,6 +330,11 @@ void SetExecutablePathForTesting(std::optional<std::string> nativePath) {
 void SetHomeFolderForTesting(std::optional<std::string> nativePath) {
     std::lock_guard lock(gSeamMutex);
     gHomeFolderForTesting = std::move(nativePath);
+}
+
+void SetRuntimeFolderForTesting(std::optional<std::string> nativePath) {
+    std::lock_guard lock(gSeamMutex);
+    gRuntimeFolderForTesting = std::move(nativePath);
 }
 
 }  // namespace tarnwick::platform
