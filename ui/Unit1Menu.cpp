@@ -1,6 +1,9 @@
 // The main window's menu commands: Copy and Run, the log, the help pages, About and Exit.
 #include "ui/Unit1.h"
 
+#include <QDir>
+#include <QFile>
+#include <QSaveFile>
 #include <filesystem>
 #include <system_error>
 
@@ -78,7 +81,37 @@ void TForm1::OnlineHelp1Click() {
     OpenHelpPage("online-documentation.html");
 }
 
+namespace {
+
+// The page the executable carries, written into this user's runtime folder unless it lies there
+// already as it is; the file's native path, or nullopt when it cannot be written.
+std::optional<std::string> CarriedHelpPage(const char* page) {
+    QFile carried(QStringLiteral(":/help/") + QLatin1String(page));
+    const std::optional<std::string> runtime = platform::UserRuntimeFolder();
+    if (!runtime || !carried.open(QIODevice::ReadOnly)) {
+        return std::nullopt;
+    }
+    const QByteArray content = carried.readAll();
+    const QString folder = ToQt(*runtime) + QStringLiteral("/help");
+    const QString file = folder + '/' + QLatin1String(page);
+    if (QFile existing(file); existing.open(QIODevice::ReadOnly) && existing.readAll() == content) {
+        return FromQt(file);
+    }
+    QSaveFile written(file);
+    if (!QDir().mkpath(folder) || !written.open(QIODevice::WriteOnly) ||
+        written.write(content) != content.size() || !written.commit()) {
+        return std::nullopt;
+    }
+    return FromQt(file);
+}
+
+}  // namespace
+
 void OpenHelpPage(const char* page) {
+    if (const std::optional<std::string> file = CarriedHelpPage(page)) {
+        OpenDocument(FileUrl(*file));
+        return;
+    }
     std::vector<std::string> candidates;
     if (const auto executable = platform::NativeExecutablePath()) {
         const std::size_t slash = executable->rfind('/');

@@ -1,6 +1,7 @@
 #include "platform/system.h"
 
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -57,6 +58,47 @@ TEST(System, ExecutablePathIsADrivePath) {
     EXPECT_EQ(ExecutablePath(), std::nullopt);
     SetExecutablePathForTesting(std::nullopt);
     EXPECT_EQ(NativeExecutablePath(), native);
+}
+
+TEST(System, HomeFolderComesFromThePasswordDatabaseNotTheEnvironment) {
+    const passwd* entry = ::getpwuid(::getuid());
+    ASSERT_NE(entry, nullptr);
+    const char* const saved = std::getenv("HOME");
+    const std::string savedHome = saved != nullptr ? saved : "";
+    ::setenv("HOME", "/elsewhere", 1);
+    EXPECT_EQ(HomeFolder(), std::string(entry->pw_dir));
+    if (saved != nullptr) {
+        ::setenv("HOME", savedHome.c_str(), 1);
+    }
+    SetHomeFolderForTesting("");
+    EXPECT_EQ(HomeFolder(), std::nullopt);
+    SetHomeFolderForTesting(std::nullopt);
+}
+
+TEST(System, MappedFileIsFoundByAddressInTheMemoryMap) {
+    const std::string maps =
+        "55d0c0a00000-55d0c0a21000 rw-p 00000000 00:00 0                          [heap]\n"
+        "7f10a0000000-7f10a0010000 r--p 00000000 08:01 1234   /media/ann/MY STICK/tarnwick\n"
+        "7f10a0010000-7f10a0020000 r-xp 00010000 00:2f 99 /opt/t/tarnwick (deleted)\n"
+        "7f10a0020000-7f10a0030000 rw-p 00000000 00:00 0\n"
+        "garbage line\n";
+    const struct {
+        std::uintptr_t address;
+        std::optional<std::string> path;
+        std::uint64_t inode;
+    } cases[] = {
+        {0x7f10a0000000, "/media/ann/MY STICK/tarnwick", 1234},
+        {0x7f10a000ffff, "/media/ann/MY STICK/tarnwick", 1234},
+        {0x7f10a0010000, "/opt/t/tarnwick (deleted)", 99},
+        {0x55d0c0a00010, std::nullopt, 0},  // no file
+        {0x7f10a0020000, std::nullopt, 0},  // anonymous
+        {0x1000, std::nullopt, 0},          // nothing mapped
+    };
+    for (const auto& c : cases) {
+        const std::optional<MappedFile> found = MappedFileAt(maps, c.address);
+        EXPECT_EQ(found ? std::optional(found->path) : std::nullopt, c.path) << c.address;
+        EXPECT_EQ(found ? found->inode : 0, c.inode);
+    }
 }
 
 // Run by the test below in a copy of this program: replaces the copy's own file, as an update
