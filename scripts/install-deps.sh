@@ -7,9 +7,10 @@ packages=(
     # build
     g++ cmake ninja-build pkg-config qt6-base-dev libblkid-dev libgtest-dev libgmock-dev
     libbenchmark-dev
-    # tests: fuzzing, virtual display, volumes, independent checks
+    # tests: fuzzing, virtual display, volumes, independent checks, the Debian package
     clang libclang-rt-14-dev xvfb xauth xdotool imagemagick x11-apps
     dosfstools exfatprogs exfat-fuse fusefat ntfs-3g fuse3 e2fsprogs util-linux mount procps rsync
+    dpkg-dev file lintian appstream passwd
     # benchmarks
     hyperfine time python3
 )
