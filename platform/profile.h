@@ -84,6 +84,28 @@ struct ProfileFileText {
 // Reads the whole file. Never changes it; a FIFO or device is not opened for long and not read.
 ProfileFileText LoadProfileFile(const std::string& nativePath);
 
+// Where a program keeps the profile file beside it for the user running it. In a folder this user
+// may not create and replace files in (an installed program, a read-only medium) the file is a
+// per-user copy instead, as the original platform redirects such writes:
+// <home>/.local/share/tarnwick/virtual-store/<the file's native path>. Reads see that copy once it
+// exists and the file beside the program until then; the first write starts the copy from it.
+struct ProfileStore {
+    // The file written (and read once it exists). Empty when it would be a per-user copy but
+    // the home folder cannot be had: reads then see `original` and writes fail.
+    std::string path;
+    // The file beside the program when `path` is its per-user copy; empty otherwise.
+    std::string original;
+    // The home folder the per-user copy lies in: folders missing below it are made on writing.
+    std::string home;
+};
+
+// The store for a profile file's native path. A folder that does not exist (or cannot be told
+// apart from one that may be written) leaves the file where it is.
+ProfileStore ProfileStoreFor(const std::string& nativePath);
+
+// Where the per-user copy of a file in a protected folder lies for a home folder.
+std::string PerUserProfilePath(const std::string& home, const std::string& nativePath);
+
 // Access to one profile file by its native path. Reads look at the file anew on every call (a
 // parse is reused only while the file is provably the same one, unchanged). Writes fail (false)
 // and leave the file as it was when the file may not be written (no write permission bit, also
@@ -92,6 +114,8 @@ ProfileFileText LoadProfileFile(const std::string& nativePath);
 class ProfileFile {
 public:
     explicit ProfileFile(std::string nativePath);
+    // A file that may be a per-user copy of another one (see ProfileStore).
+    explicit ProfileFile(ProfileStore store);
     ~ProfileFile();
     ProfileFile(const ProfileFile&) = delete;
     ProfileFile& operator=(const ProfileFile&) = delete;
@@ -104,9 +128,12 @@ public:
 
 private:
     const ProfileIndex& CurrentIndex();
+    const std::string& ReadSource() const;
     void DropCache();
 
     std::string path_;
+    std::string original_;
+    std::string home_;
     // The parsed file, and an open descriptor of the file it came from: holding it keeps the
     // inode number from being reused, so a replaced file is always told apart from the cached one.
     struct Identity {

@@ -147,8 +147,29 @@ bool ReplaceFile(const std::string& target, std::string_view text, const struct 
     return true;
 }
 
+// Makes the folders of `folder` that are missing below `home` (owner only, as a home's own data
+// folders are), never `home` itself or anything above it.
+bool MakeFoldersBelow(const std::string& home, const std::string& folder) {
+    const std::string base = home.ends_with('/') ? home : home + '/';
+    if (!folder.starts_with(base)) {
+        return false;
+    }
+    for (std::size_t end = folder.find('/', base.size());; end = folder.find('/', end + 1)) {
+        const std::string part = folder.substr(0, end);
+        if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) {
+            return false;
+        }
+        if (end == std::string::npos) {
+            return true;
+        }
+    }
+}
+
+// `original`, when not empty, is the file `path` is a per-user copy of: a missing copy starts
+// from it, in folders made below `home`.
 template <typename Change>
-bool ChangeFile(const std::string& path, Change&& change) {
+bool ChangeFile(const std::string& path, const std::string& original, const std::string& home,
+                Change&& change) {
     if (path.empty()) {
         return false;
     }
@@ -176,17 +197,26 @@ bool ChangeFile(const std::string& path, Change&& change) {
         exists = true;
     } else if (errno != ENOENT) {
         return false;
+    } else if (!original.empty()) {
+        // An original that cannot be read gives an empty copy; the original stays as it is.
+        if (ProfileFileText seed = LoadProfileFile(original);
+            seed.state == ProfileFileState::kLoaded) {
+            before = std::move(seed.text);
+        }
     }
 
     const std::optional<std::string> after = change(std::string_view(before));
     if (!after || after->size() > kMaxProfileFileSize) {
         return false;
     }
-    if (exists && *after == before) {
-        return true;
+    if (*after == before) {
+        return true;  // nothing changes in what is read
     }
-    if (!exists && after->empty()) {
-        return true;  // nothing to create
+    if (!exists && !original.empty()) {
+        const std::size_t slash = target.rfind('/');
+        if (slash == std::string::npos || !MakeFoldersBelow(home, target.substr(0, slash))) {
+            return false;
+        }
     }
     return ReplaceFile(target, *after, exists ? &st : nullptr);
 }
@@ -217,6 +247,23 @@ ProfileFileText LoadProfileFile(const std::string& nativePath) {
 
 ProfileFile::ProfileFile(std::string nativePath) : path_(std::move(nativePath)) {}
 
+ProfileFile::ProfileFile(ProfileStore store)
+    : path_(std::move(store.path)),
+      original_(std::move(store.original)),
+      home_(std::move(store.home)) {}
+
+const std::string& ProfileFile::ReadSource() const {
+    if (original_.empty()) {
+        return path_;
+    }
+    struct stat st {};
+    if (path_.empty() ||
+        (::lstat(path_.c_str(), &st) != 0 && (errno == ENOENT || errno == ENOTDIR))) {
+        return original_;
+    }
+    return path_;
+}
+
 ProfileFile::~ProfileFile() {
     DropCache();
 }
@@ -230,8 +277,9 @@ void ProfileFile::DropCache() {
 }
 
 const ProfileIndex& ProfileFile::CurrentIndex() {
+    const std::string& source = ReadSource();
     struct stat st {};
-    if (path_.empty() || ::stat(path_.c_str(), &st) != 0) {
+    if (source.empty() || ::stat(source.c_str(), &st) != 0) {
         DropCache();
         return emptyIndex_;
     }
@@ -242,7 +290,7 @@ const ProfileIndex& ProfileFile::CurrentIndex() {
         return cachedIndex_;
     }
     DropCache();
-    UniqueFd fd(OpenForReading(path_));
+    UniqueFd fd(OpenForReading(source));
     struct stat opened {};
     if (fd.get() < 0 || ::fstat(fd.get(), &opened) != 0) {
         return emptyIndex_;
@@ -267,14 +315,16 @@ std::optional<std::string> ProfileFile::Read(std::string_view section, std::stri
 }
 
 bool ProfileFile::Write(std::string_view section, std::string_view key, std::string_view value) {
-    return ChangeFile(
-        path_, [&](std::string_view text) { return ProfileWithValue(text, section, key, value); });
+    return ChangeFile(path_, original_, home_, [&](std::string_view text) {
+        return ProfileWithValue(text, section, key, value);
+    });
 }
 
 bool ProfileFile::EraseSection(std::string_view section) {
-    return ChangeFile(path_, [&](std::string_view text) -> std::optional<std::string> {
-        return ProfileWithoutSection(text, section);
-    });
+    return ChangeFile(path_, original_, home_,
+                      [&](std::string_view text) -> std::optional<std::string> {
+                          return ProfileWithoutSection(text, section);
+                      });
 }
 
 }  // namespace tarnwick::platform

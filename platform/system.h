@@ -17,9 +17,14 @@ std::optional<std::string> NativeExecutablePath();
 // had or cannot be written as a drive path.
 std::optional<std::string> ExecutablePath();
 
+// The home folder of the user running the program, from the password database (never from the
+// environment). nullopt when the user has no entry there, or its home is empty or not absolute.
+std::optional<std::string> HomeFolder();
+
 // Test seams: replace the answers above. nullopt restores the real answer; an empty text makes
 // the query fail. Only tests call these.
 void SetComputerNameForTesting(std::optional<std::string> name);
 void SetExecutablePathForTesting(std::optional<std::string> nativePath);
+void SetHomeFolderForTesting(std::optional<std::string> nativePath);
 
 }  // namespace tarnwick::platform

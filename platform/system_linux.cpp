@@ -1,8 +1,10 @@
 #include <limits.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <sys/utsname.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <mutex>
 #include <string_view>
 
@@ -21,6 +23,7 @@ constexpr std::size_t kMaxExecutablePath = 1023;
 std::mutex gSeamMutex;
 std::optional<std::string> gComputerNameForTesting;
 std::optional<std::string> gExecutablePathForTesting;
+std::optional<std::string> gHomeFolderForTesting;
 
 // nullopt: no seam set; a set seam answers its value, an empty value meaning "cannot be had".
 std::optional<std::optional<std::string>> SeamValue(const std::optional<std::string>& seam) {
@@ -116,6 +119,35 @@ std::optional<std::string> ExecutablePath() {
     }
 }
 
+std::optional<std::string> HomeFolder() {
+    try {
+        {
+            std::lock_guard lock(gSeamMutex);
+            if (auto seam = SeamValue(gHomeFolderForTesting)) {
+                return *seam;
+            }
+        }
+        std::string buffer(1024, '\0');
+        for (;;) {
+            passwd entry{};
+            passwd* found = nullptr;
+            const int error =
+                ::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found);
+            if (error == ERANGE && buffer.size() < 1024 * 1024) {
+                buffer.resize(buffer.size() * 2);
+                continue;
+            }
+            if (error != 0 || found == nullptr || found->pw_dir == nullptr ||
+                found->pw_dir[0] != '/') {
+                return std::nullopt;
+            }
+            return std::string(found->pw_dir);
+        }
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+}
+
 void SetComputerNameForTesting(std::optional<std::string> name) {
     std::lock_guard lock(gSeamMutex);
     gComputerNameForTesting = std::move(name);
@@ -124,6 +156,11 @@ void SetComputerNameForTesting(std::optional<std::string> name) {
 void SetExecutablePathForTesting(std::optional<std::string> nativePath) {
     std::lock_guard lock(gSeamMutex);
     gExecutablePathForTesting = std::move(nativePath);
+}
+
+void SetHomeFolderForTesting(std::optional<std::string> nativePath) {
+    std::lock_guard lock(gSeamMutex);
+    gHomeFolderForTesting = std::move(nativePath);
 }
 
 }  // namespace tarnwick::platform

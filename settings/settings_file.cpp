@@ -22,6 +22,15 @@ std::string NativePathOf(const std::string& drivePath) {
     return platform::ToNativePath(drivePath).value_or(std::string());
 }
 
+// The file writes go to, as an error names it: its drive path where it has one. Without a per-user
+// copy to write (no home folder) it is the file beside the executable.
+std::string WrittenPath(const std::string& drivePath, const platform::ProfileStore& store) {
+    if (store.original.empty() || store.path.empty()) {
+        return drivePath;
+    }
+    return platform::ToDrivePath(store.path).value_or(store.path);
+}
+
 }  // namespace
 
 SettingsError::SettingsError(const std::string& settingsPath)
@@ -47,7 +56,11 @@ std::string SettingsFilePathFor(std::string_view executablePath) {
 }
 
 SettingsFile::SettingsFile()
-    : path_(CurrentSettingsPath()), nativePath_(NativePathOf(path_)), profile_(nativePath_) {}
+    : path_(CurrentSettingsPath()),
+      nativePath_(NativePathOf(path_)),
+      store_(platform::ProfileStoreFor(nativePath_)),
+      writtenPath_(WrittenPath(path_, store_)),
+      profile_(store_) {}
 
 std::string SettingsFile::ReadString(std::string_view section, std::string_view key,
                                      std::string_view defaultValue) const {
@@ -80,7 +93,7 @@ void SettingsFile::WriteString(std::string_view section, std::string_view key,
         throw SettingsError(kUnnamedSettingsFile);
     }
     if (value.size() > platform::kMaxProfileValueLength || !profile_.Write(section, key, value)) {
-        throw SettingsError(path_);
+        throw SettingsError(writtenPath_);
     }
 }
 
@@ -93,7 +106,7 @@ void SettingsFile::EraseSection(std::string_view section) {
         throw SettingsError(kUnnamedSettingsFile);
     }
     if (!profile_.EraseSection(section)) {
-        throw SettingsError(path_);
+        throw SettingsError(writtenPath_);
     }
 }
 

@@ -48,12 +48,15 @@ public:
     void EraseSection(std::string_view section);
 
     // Drive path of the settings file (the executable's path with ".INI"); empty when the
-    // executable's path cannot be had.
+    // executable's path cannot be had. Where the executable's folder may not be written, the
+    // file read and written is this user's copy of it (platform::ProfileStore).
     const std::string& Path() const { return path_; }
 
 private:
-    std::string path_;        // drive path, for messages
-    std::string nativePath_;  // where the file is read and written
+    std::string path_;        // drive path beside the executable
+    std::string nativePath_;  // its native path
+    platform::ProfileStore store_;
+    std::string writtenPath_;  // the file writes go to, as errors name it
     mutable platform::ProfileFile profile_;
 };
 

@@ -207,5 +207,47 @@ TEST(ProfileFile, UnstorableValuesAreRefusedWithoutWriting) {
     EXPECT_EQ(ReadFile(ini), "[s]\nk=v\n");
 }
 
+TEST(ProfileFile, PerUserCopyStartsFromTheOriginalInFoldersMadeBelowTheHome) {
+    const TempDir dir;
+    const fs::path original = dir / "opt" / "t.INI";
+    const std::string content = "[s]\nk=v\n";
+    WriteFile(original, content);
+    const fs::path home = dir / "home";
+    fs::create_directories(home);
+    const fs::path copy = PerUserProfilePath(home.string(), original.string());
+    EXPECT_EQ(copy,
+              fs::path(home.string() + "/.local/share/tarnwick/virtual-store" + original.string()));
+
+    ProfileFile file(ProfileStore{copy.string(), original.string(), home.string()});
+    EXPECT_EQ(file.Read("s", "k"), "v");
+    ASSERT_TRUE(file.EraseSection("other"));  // changes nothing: no copy yet
+    EXPECT_FALSE(fs::exists(home / ".local"));
+    ASSERT_TRUE(file.Write("s", "n", "1"));
+    EXPECT_EQ(ReadFile(copy), "[s]\nk=v\nn=1\n");
+    EXPECT_EQ(ModeOf(home / ".local"), 0700U);
+    EXPECT_EQ(ReadFile(original), content);
+
+    // Folders are never made outside the home folder.
+    ProfileFile astray(
+        ProfileStore{(dir / "elsewhere" / "t.INI").string(), original.string(), home.string()});
+    EXPECT_FALSE(astray.Write("s", "k", "x"));
+    EXPECT_FALSE(fs::exists(dir / "elsewhere"));
+    // No copy can be named: the original is read and nothing is written.
+    ProfileFile homeless(ProfileStore{{}, original.string(), {}});
+    EXPECT_EQ(homeless.Read("s", "k"), "v");
+    EXPECT_FALSE(homeless.Write("s", "k", "x"));
+    EXPECT_EQ(ReadFile(original), content);
+}
+
+TEST(ProfileFile, StoreIsTheFileItselfInAFolderThatMayBeWritten) {
+    const TempDir dir;
+    for (const std::string& path :
+         {(dir / "t.INI").string(), (dir / "missing" / "t.INI").string(), std::string()}) {
+        const ProfileStore store = ProfileStoreFor(path);
+        EXPECT_EQ(store.path, path);
+        EXPECT_EQ(store.original, "");
+    }
+}
+
 }  // namespace
 }  // namespace tarnwick::platform

@@ -1,6 +1,7 @@
 #include "platform/system.h"
 
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -57,6 +58,21 @@ TEST(System, ExecutablePathIsADrivePath) {
     EXPECT_EQ(ExecutablePath(), std::nullopt);
     SetExecutablePathForTesting(std::nullopt);
     EXPECT_EQ(NativeExecutablePath(), native);
+}
+
+TEST(System, HomeFolderComesFromThePasswordDatabaseNotTheEnvironment) {
+    const passwd* entry = ::getpwuid(::getuid());
+    ASSERT_NE(entry, nullptr);
+    const char* const saved = std::getenv("HOME");
+    const std::string savedHome = saved != nullptr ? saved : "";
+    ::setenv("HOME", "/elsewhere", 1);
+    EXPECT_EQ(HomeFolder(), std::string(entry->pw_dir));
+    if (saved != nullptr) {
+        ::setenv("HOME", savedHome.c_str(), 1);
+    }
+    SetHomeFolderForTesting("");
+    EXPECT_EQ(HomeFolder(), std::nullopt);
+    SetHomeFolderForTesting(std::nullopt);
 }
 
 // Run by the test below in a copy of this program: replaces the copy's own file, as an update

@@ -3,6 +3,7 @@
 #include "settings/settings_file.h"
 
 #include <gtest/gtest.h>
+#include <sched.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -127,26 +128,85 @@ TEST_F(SettingsFileTest, ReadOnlyFileIsRefusedWithTheErrorAndLeftAsItWas) {
     EXPECT_EQ(EntriesOf(Ini().parent_path()), std::vector<std::string>{"tarnwick.INI"});
 }
 
-TEST_F(SettingsFileTest, FolderThatMayNotBeWrittenIsRefused) {
+// An installed program, or one on a write-protected stick: the folder beside the executable may
+// not be written, so this user's settings are a copy of the file under the home folder.
+TEST_F(SettingsFileTest, FolderThatMayNotBeWrittenKeepsAPerUserCopy) {
     const std::string content = "[1_WORKSTATION]\n1_PATH=C:\\Data\n";
-    SetIniText(content);
-    // The file itself may be written by the user; only its folder may not.
-    ASSERT_EQ(::chmod(dir_.path().c_str(), 0755), 0);
-    ASSERT_EQ(::chmod((dir_ / "E").c_str(), 0755), 0);
-    ASSERT_EQ(::chmod(Ini().c_str(), 0666), 0);
-    ASSERT_EQ(::chmod(Ini().parent_path().c_str(), 0555), 0);
-    const int result = RunUnprivileged([] {
+    const fs::path home = dir_ / "C" / "home" / "ann";
+    const fs::path copy = fs::path(platform::PerUserProfilePath(home.string(), Ini().string()));
+    const std::string copyDrivePath = *platform::ToDrivePath(copy.string());
+    ASSERT_EQ(copyDrivePath.rfind("C:\\home\\ann\\.local\\share\\tarnwick\\virtual-store\\", 0),
+              0U);
+
+    // Checked in a child that cannot write the folder; the answer names the first wrong step.
+    const auto check = [&] {
+        platform::SetHomeFolderForTesting(home.string());
         SettingsFile file;
         if (file.ReadString("1_WORKSTATION", "1_PATH", "") != "C:\\Data") {
-            return 1;
+            return 1;  // the file beside the executable is read until the first change
         }
-        const std::string error =
-            ErrorOf([&] { file.WriteString("1_WORKSTATION", "1_PATH", "C:\\Other"); });
-        return error == std::string("Unable to write to ") + kIniDrivePath ? 0 : 2;
-    });
-    EXPECT_EQ(result, 0);
+        file.WriteString("1_WORKSTATION", "1_MERGE", "1");
+        if (ReadFile(copy) != content + "1_MERGE=1\n" ||
+            SettingsFile().ReadString("1_WORKSTATION", "1_MERGE", "") != "1") {
+            return 2;
+        }
+        file.EraseSection("1_WORKSTATION");  // the copy stays, empty, and hides the original
+        if (ReadFile(copy) != "" ||
+            SettingsFile().ReadString("1_WORKSTATION", "1_PATH", "") != "") {
+            return 3;
+        }
+        // A copy that may not be read or written is not replaced.
+        fs::permissions(copy, fs::perms::none);
+        const std::string copyError = ErrorOf([] { SettingsFile().WriteString("S", "k", "v"); });
+        fs::permissions(copy, fs::perms::owner_read | fs::perms::owner_write);
+        if (copyError != "Unable to write to " + copyDrivePath) {
+            return 4;
+        }
+        // Without a home folder nothing is written; the file beside the executable is still read.
+        for (const std::string& noHome : {std::string(), (dir_ / "missing").string()}) {
+            platform::SetHomeFolderForTesting(noHome);
+            SettingsFile homeless;
+            if (homeless.ReadString("1_WORKSTATION", "1_PATH", "") != "C:\\Data" ||
+                ErrorOf([&] { homeless.WriteString("S", "k", "v"); }) !=
+                    std::string("Unable to write to ") + kIniDrivePath) {
+                return 5;
+            }
+        }
+        return 0;
+    };
+
+    SetIniText(content);
+    fs::create_directories(home);
+    ASSERT_EQ(::chmod(Ini().c_str(), 0666), 0);
+    ASSERT_EQ(::chmod(Ini().parent_path().c_str(), 0555), 0);
+    testing::OpenUpForNobody(home);
+    EXPECT_EQ(RunUnprivileged(check), 0) << "as a user who may not write the folder";
     EXPECT_EQ(IniText(), content);
     EXPECT_EQ(EntriesOf(Ini().parent_path()), std::vector<std::string>{"tarnwick.INI"});
+
+    if (!RunningAsRoot()) {
+        return;
+    }
+    // Root may write every folder, but not one on a read-only medium.
+    ASSERT_EQ(::chmod(Ini().parent_path().c_str(), 0755), 0);
+    fs::remove_all(dir_ / "C" / "home");
+    fs::create_directories(home);
+    const int onReadOnlyMedium = testing::RunInChild([&] {
+        const std::string folder = Ini().parent_path().string();
+        if (::unshare(CLONE_NEWNS) != 0 ||
+            ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            ::mount(folder.c_str(), folder.c_str(), nullptr, MS_BIND, nullptr) != 0 ||
+            ::mount(nullptr, folder.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) !=
+                0) {
+            return 77;
+        }
+        return check();
+    });
+    if (onReadOnlyMedium == 77) {
+        GTEST_SKIP() << "cannot make a read-only mount in a mount namespace";
+    }
+    EXPECT_EQ(onReadOnlyMedium, 0) << "as root on a read-only medium";
+    EXPECT_EQ(IniText(), content);
 }
 
 TEST_F(SettingsFileTest, FileOfAnotherUserIsRefusedEvenInAWritableFolder) {

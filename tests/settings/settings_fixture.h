@@ -32,6 +32,7 @@ protected:
     ~SettingsFixture() override {
         platform::SetExecutablePathForTesting(std::nullopt);
         platform::SetComputerNameForTesting(std::nullopt);
+        platform::SetHomeFolderForTesting(std::nullopt);
     }
 
     std::filesystem::path Ini() const { return dir_ / "E" / "Tools" / "tarnwick.INI"; }
