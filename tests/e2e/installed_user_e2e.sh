@@ -170,7 +170,7 @@ if [[ ${1:-} == --in-namespace ]]; then
     loop= stick= made_media=
     cleanup() {
         set +e
-        [[ -n $stick ]] && mountpoint -q "$stick" && umount "$stick"
+        [[ -n $stick ]] && mountpoint -q "$stick" && { umount "$stick" || umount -l "$stick"; }
         [[ -n $loop ]] && losetup -d "$loop"
         [[ -n $stick ]] && rmdir "$stick" "$(dirname "$stick")"
         [[ -n $made_media ]] && rmdir /media
@@ -178,6 +178,7 @@ if [[ ${1:-} == --in-namespace ]]; then
         rm -rf "$work"
     }
     trap cleanup EXIT
+    trap 'exit 143' TERM INT HUP  # cleaned up on a polite kill as well
 
     # The package's files under a prefix of root's, readable by all, as dpkg would leave them.
     chmod 755 "$work"
