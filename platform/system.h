@@ -1,8 +1,10 @@
 #pragma once
 // The computer and the running program.
 
+#include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace tarnwick::platform {
 
@@ -10,8 +12,19 @@ namespace tarnwick::platform {
 // upper case, at most 15 characters. nullopt when it cannot be had.
 std::optional<std::string> ComputerName();
 
-// Native path of the running executable (/proc/self/exe). nullopt when it cannot be had.
+// Native path of the running executable. nullopt when it cannot be had. A program started
+// through its interpreter ("/lib64/ld-linux-x86-64.so.2 /media/ann/STICK/tarnwick") is the file
+// the interpreter loaded, not the interpreter that /proc/self/exe then names.
 std::optional<std::string> NativeExecutablePath();
+
+// The file mapped at an address, from the text of /proc/<pid>/maps: its path as the kernel
+// writes it (a replaced file ends in " (deleted)") and its inode. nullopt where nothing is mapped
+// there or what is mapped is no file.
+struct MappedFile {
+    std::string path;
+    std::uint64_t inode = 0;
+};
+std::optional<MappedFile> MappedFileAt(std::string_view maps, std::uintptr_t address);
 
 // Drive path of the running executable ("C:\opt\tarnwick\tarnwick"). nullopt when it cannot be
 // had or cannot be written as a drive path.
@@ -21,10 +34,17 @@ std::optional<std::string> ExecutablePath();
 // environment). nullopt when the user has no entry there, or its home is empty or not absolute.
 std::optional<std::string> HomeFolder();
 
+// A folder of this user's own for files the program makes for the while it runs (the help pages
+// it opens): <runtime folder>/tarnwick where the login session has one (/run/user/<uid>, private
+// to the user), else <home>/.cache/tarnwick. The folder may not exist yet. nullopt when neither
+// can be had.
+std::optional<std::string> UserRuntimeFolder();
+
 // Test seams: replace the answers above. nullopt restores the real answer; an empty text makes
 // the query fail. Only tests call these.
 void SetComputerNameForTesting(std::optional<std::string> name);
 void SetExecutablePathForTesting(std::optional<std::string> nativePath);
 void SetHomeFolderForTesting(std::optional<std::string> nativePath);
+void SetRuntimeFolderForTesting(std::optional<std::string> nativePath);
 
 }  // namespace tarnwick::platform

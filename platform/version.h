@@ -36,6 +36,9 @@ struct FileVersion {
 // Reads `size` bytes at `offset` into `out`; false when the file is shorter or cannot be read.
 using ReadAt = std::function<bool(std::uint64_t offset, std::size_t size, void* out)>;
 
+// A reader of an open file (pread, so that readers of one file never disturb each other).
+ReadAt FileReader(int fd);
+
 // Finds the version record in an ELF file read through `read`. nullopt for a file that is not a
 // 64-bit little-endian ELF file, has no such section, or holds a malformed record.
 std::optional<FileVersion> ParseVersionRecord(const ReadAt& read);

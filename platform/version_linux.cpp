@@ -56,12 +56,8 @@ std::optional<FileVersion> ParseVersionRecord(const ReadAt& read) {
     return std::nullopt;
 }
 
-std::optional<FileVersion> ReadFileVersion(const std::string& nativePath) {
-    const int fd = open(nativePath.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0) {
-        return std::nullopt;
-    }
-    const ReadAt read = [fd](std::uint64_t offset, std::size_t size, void* out) {
+ReadAt FileReader(int fd) {
+    return [fd](std::uint64_t offset, std::size_t size, void* out) {
         auto* bytes = static_cast<char*>(out);
         while (size > 0) {
             const ssize_t got = pread(fd, bytes, size, static_cast<off_t>(offset));
@@ -74,7 +70,14 @@ std::optional<FileVersion> ReadFileVersion(const std::string& nativePath) {
         }
         return true;
     };
-    auto version = ParseVersionRecord(read);
+}
+
+std::optional<FileVersion> ReadFileVersion(const std::string& nativePath) {
+    const int fd = open(nativePath.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) {
+        return std::nullopt;
+    }
+    auto version = ParseVersionRecord(FileReader(fd));
     close(fd);
     return version;
 }

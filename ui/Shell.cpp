@@ -7,6 +7,7 @@
 #include <QProcess>
 #include <QUrl>
 
+#include "platform/program_start.h"
 #include "ui/Text.h"
 
 namespace tarnwick::ui {
@@ -51,7 +52,17 @@ bool StartProgram(const QString& nativePath) {
     if (gStartHook) {
         return gStartHook(nativePath);
     }
-    return QProcess::startDetached(nativePath, {}, QFileInfo(nativePath).absolutePath());
+    // A copy on a stick that gives it no execute bit is started through its interpreter.
+    const std::optional<platform::ProgramStart> start = platform::HowToStart(FromQt(nativePath));
+    if (!start) {
+        return false;
+    }
+    QStringList arguments;
+    for (const std::string& argument : start->arguments) {
+        arguments.push_back(ToQt(argument));
+    }
+    return QProcess::startDetached(ToQt(start->program), arguments,
+                                   QFileInfo(nativePath).absolutePath());
 }
 
 void SetMessageBoxHookForTesting(MessageBoxHook hook) {

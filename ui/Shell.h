@@ -26,7 +26,8 @@ bool OpenDocument(const QString& urlOrNativePath);
 // leads to the right file.
 QString FileUrl(const std::string& nativePath);
 
-// Starts a program as a new, independent process; false when it could not be started.
+// Starts a program as a new, independent process (through its interpreter where the file may be
+// read but not executed); false when it could not be started.
 bool StartProgram(const QString& nativePath);
 
 // Test seams. An empty function restores the real behaviour.

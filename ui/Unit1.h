@@ -48,8 +48,10 @@ struct ExecutableParts {
 std::optional<ExecutableParts> SplitExecutablePath();
 
 // Opens one of the help pages ("getting-started.html", "online-documentation.html") in the
-// desktop's browser: the copy beside the executable (its folder's help/), else the installed one.
-// Nothing happens when neither is there.
+// desktop's browser. The pages the executable carries are written into this user's runtime
+// folder (platform::UserRuntimeFolder) and opened from there; where that cannot be written, the
+// copy beside the executable (its folder's help/), else the installed one. Nothing happens when
+// none of them is there.
 void OpenHelpPage(const char* page);
 
 // Test seam: makes the start of the synchronisation thread fail as when the system refuses a
@@ -208,6 +210,8 @@ private:
     void ShowStartButton(bool start);
     void StopRunAndWait();
     void PlaceListButtons();
+    // Lets the two lists take dropped folders.
+    void InstallFolderDrops();
 
     // The drop handling of the two lists, from creation until the window closes.
     QObject* dropFilter1_ = nullptr;

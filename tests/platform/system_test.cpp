@@ -75,6 +75,32 @@ TEST(System, HomeFolderComesFromThePasswordDatabaseNotTheEnvironment) {
     SetHomeFolderForTesting(std::nullopt);
 }
 
+TEST(System, MappedFileIsFoundByAddressInTheMemoryMap) {
+    const std::string maps =
+        "55d0c0a00000-55d0c0a21000 rw-p 00000000 00:00 0                          [heap]\n"
+        "7f10a0000000-7f10a0010000 r--p 00000000 08:01 1234   /media/ann/MY STICK/tarnwick\n"
+        "7f10a0010000-7f10a0020000 r-xp 00010000 00:2f 99 /opt/t/tarnwick (deleted)\n"
+        "7f10a0020000-7f10a0030000 rw-p 00000000 00:00 0\n"
+        "garbage line\n";
+    const struct {
+        std::uintptr_t address;
+        std::optional<std::string> path;
+        std::uint64_t inode;
+    } cases[] = {
+        {0x7f10a0000000, "/media/ann/MY STICK/tarnwick", 1234},
+        {0x7f10a000ffff, "/media/ann/MY STICK/tarnwick", 1234},
+        {0x7f10a0010000, "/opt/t/tarnwick (deleted)", 99},
+        {0x55d0c0a00010, std::nullopt, 0},  // no file
+        {0x7f10a0020000, std::nullopt, 0},  // anonymous
+        {0x1000, std::nullopt, 0},          // nothing mapped
+    };
+    for (const auto& c : cases) {
+        const std::optional<MappedFile> found = MappedFileAt(maps, c.address);
+        EXPECT_EQ(found ? std::optional(found->path) : std::nullopt, c.path) << c.address;
+        EXPECT_EQ(found ? found->inode : 0, c.inode);
+    }
+}
+
 // Run by the test below in a copy of this program: replaces the copy's own file, as an update
 // does, and answers with its exit status whether the path still names the program's place.
 TEST(System, DISABLED_ReplacedExecutableProbe) {

@@ -6,19 +6,12 @@
 #include <string>
 
 #include "platform/version.h"
+#include "support/byte_reader.h"
 
 namespace tarnwick::platform {
 namespace {
 
-ReadAt FromBytes(const std::string& bytes) {
-    return [&bytes](std::uint64_t offset, std::size_t size, void* out) {
-        if (offset > bytes.size() || size > bytes.size() - offset) {
-            return false;
-        }
-        std::memcpy(out, bytes.data() + offset, size);
-        return true;
-    };
-}
+using testing::FromBytes;
 
 // A minimal ELF file: header, a name table, an optional version section, section headers.
 std::string MakeElf(bool withRecord, std::array<char, 8> magic = kVersionMagic) {

@@ -38,6 +38,8 @@ public:
         std::filesystem::create_directories(systemRoot / "Tools");
         platform::SetExecutablePathForTesting((systemRoot / "Tools" / "Tarnwick.exe").string());
         platform::SetComputerNameForTesting("TESTPC");
+        // No runtime folder unless a test gives one: the help pages are not written anywhere.
+        platform::SetRuntimeFolderForTesting("");
         SetMessageBoxHookForTesting(
             [this](BoxIcon icon, const QString& caption, const QString& text) {
                 messages.push_back({icon, caption, text});
@@ -71,6 +73,7 @@ public:
         TfrmFolderBrowse = nullptr;
         platform::SetExecutablePathForTesting(std::nullopt);
         platform::SetComputerNameForTesting(std::nullopt);
+        platform::SetRuntimeFolderForTesting(std::nullopt);
     }
 
     std::filesystem::path SettingsPath() const { return systemRoot / "Tools" / "Tarnwick.INI"; }

@@ -102,7 +102,7 @@ TEST_F(CopyAndRunTest, CopyStartAndTheirFailures) {
     EXPECT_FALSE(fs::exists(stickRoot / "run" / "Tarnwick.INI"));
 }
 
-TEST_F(CopyAndRunTest, HelpPagesBesideTheProgramAndTheAboutWindow) {
+TEST_F(CopyAndRunTest, HelpPagesCarriedOrBesideTheProgramAndTheAboutWindow) {
     const fs::path help = systemRoot / "Tools" / "help";
     WriteFile(help / "getting-started.html", "<html/>");
     WriteFile(help / "online-documentation.html", "<html/>");
@@ -111,6 +111,22 @@ TEST_F(CopyAndRunTest, HelpPagesBesideTheProgramAndTheAboutWindow) {
     const QString url = QUrl::fromLocalFile(QString::fromStdString(help.string())).toString();
     EXPECT_EQ(opened, std::vector<QString>(
                           {url + "/getting-started.html", url + "/online-documentation.html"}));
+
+    // The pages the executable carries are written into the runtime folder (once, and again
+    // where an older page lies there) and opened from there.
+    opened.clear();
+    const fs::path runtime = systemRoot / "run-user";
+    platform::SetRuntimeFolderForTesting(runtime.string());
+    WriteFile(runtime / "help" / "online-documentation.html", "an older page");
+    form.Gettingstarted1->trigger();
+    form.OnlineHelp1->trigger();
+    const QString carried =
+        QUrl::fromLocalFile(QString::fromStdString((runtime / "help").string())).toString();
+    EXPECT_EQ(opened, std::vector<QString>({carried + "/getting-started.html",
+                                            carried + "/online-documentation.html"}));
+    for (const char* page : {"getting-started.html", "online-documentation.html"}) {
+        EXPECT_EQ(ReadFile(runtime / "help" / page).rfind("<!DOCTYPE html>", 0), 0U) << page;
+    }
 
     TfrmAbout about(&form);
     frmAbout = &about;
