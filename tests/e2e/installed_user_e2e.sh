@@ -25,8 +25,15 @@ skip() {
 # --- On the virtual display, as root driving the user's windows ------------------------------
 if [[ ${1:-} == --on-display ]]; then
     work=$2 user=$3 home=$4 exec_line=$5 installed=$6 stick=$7 shots=${8:-}
-    shot() {
-        [[ -n $shots ]] && import -window root "$shots/$1.png" || true
+    shot() {  # name [window]: without a window manager no caption is drawn, so it is written on
+        [[ -n $shots ]] || return 0
+        import -window root "$shots/$1.png" || return 0
+        [[ -n ${2:-} ]] || return 0
+        local caption
+        caption=$(xdotool getwindowname "$2")
+        caption=${caption//\\/\\\\}  # -annotate reads backslash escapes
+        convert "$shots/$1.png" -font DejaVu-Sans -fill white -pointsize 16 -gravity north \
+            -annotate +0+12 "Window caption: $caption" "$shots/$1.png" || true
     }
     broken() {  # screenshot name, message: what was on the screen, what the program said
         shot "$1"
@@ -125,7 +132,7 @@ if [[ ${1:-} == --on-display ]]; then
     main_window
     first_source
     sleep 0.5
-    shot "installed-restarted"
+    shot "installed-restarted" "$main"
     xdotool key --clearmodifiers alt+s
     within 300 test -f "$dst/c.txt" || broken "not-copied-again" "after a restart the folders were not there"
 
@@ -154,7 +161,8 @@ if [[ ${1:-} == --on-display ]]; then
     [[ -f $stick/Tarnwick/tarnwick && ! -x $stick/Tarnwick/tarnwick ]] ||
         fail "the copy on the stick is missing or has an execute bit"
     sleep 0.5
-    shot "copy-started-from-stick"
+    shot "copy-started-from-stick" "$copy"
+    echo "The copy started from the stick: $(xdotool getwindowname "$copy")"
     if [[ -n $copy_pid ]]; then
         main=$copy pid=$copy_pid
         exit_program not-a-child
