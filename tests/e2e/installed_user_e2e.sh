@@ -44,17 +44,8 @@ if [[ ${1:-} == --on-display ]]; then
         cat "$work/program.log" >&2
         fail "$2"
     }
-    window_named() {  # sets wid to the visible window whose name matches
-        wid=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -1)
-        [[ -n $wid ]]
-    }
     no_window_named() {
         ! window_named "$1"
-    }
-    ended() {  # gone, or a zombie waiting to be reaped
-        local state
-        state=$(ps -o stat= -p "$1" 2>/dev/null) || return 0
-        [[ $state == Z* ]]
     }
     pids=()
     trap 'for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done' EXIT
