@@ -9,10 +9,10 @@ packages=(
     libbenchmark-dev
     # run: the About window's semi-condensed face (without it the regular face is narrowed)
     fonts-dejavu-extra
-    # tests: fuzzing, virtual display, volumes, independent checks
+    # tests: fuzzing, virtual display, volumes, independent checks, the Debian package
     clang libclang-rt-14-dev xvfb xauth xdotool imagemagick x11-apps
     dosfstools mtools exfatprogs exfat-fuse fusefat ntfs-3g fuse3 e2fsprogs util-linux mount procps
-    rsync
+    rsync dpkg-dev file lintian appstream passwd
     # benchmarks
     hyperfine time python3
 )

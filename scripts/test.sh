@@ -10,6 +10,8 @@ export QT_QPA_PLATFORM=offscreen
 
 run_suite() {  # build-dir, extra cmake args..., then ctest args after --
     local dir=$1; shift
+    local package=no
+    [[ $1 == --package ]] && { package=yes; shift; }
     local cmake_args=() ctest_args=()
     while (($#)) && [[ $1 != -- ]]; do cmake_args+=("$1"); shift; done
     (($#)) && shift
@@ -17,10 +19,18 @@ run_suite() {  # build-dir, extra cmake args..., then ctest args after --
     echo "=== $dir ==="
     cmake -S . -B "$dir" -G Ninja -DTARNWICK_BUILD_BENCH=OFF "${cmake_args[@]}"
     cmake --build "$dir" -j "$jobs"
+    if [[ $package == yes ]]; then
+        # The Debian package, checked by lintian (errors fail the run); the end-to-end test of the
+        # installed program runs against it.
+        rm -f "$dir"/tarnwick_*.deb
+        (cd "$dir" && cpack -G DEB)
+        lintian --fail-on error "$dir"/tarnwick_*.deb
+        appstreamcli validate --no-net "$dir"/package/*.metainfo.xml
+    fi
     ctest --test-dir "$dir" --output-on-failure -j "$jobs" "${ctest_args[@]}"
 }
 
-run_suite build-test -DCMAKE_BUILD_TYPE=RelWithDebInfo
+run_suite build-test --package -DCMAKE_BUILD_TYPE=RelWithDebInfo
 run_suite build-asan -DCMAKE_BUILD_TYPE=Debug -DTARNWICK_SANITIZE=address,undefined
 run_suite build-tsan -DCMAKE_BUILD_TYPE=Debug -DTARNWICK_SANITIZE=thread -- -R Threading
 echo "All test suites passed."

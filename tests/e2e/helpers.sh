@@ -15,3 +15,16 @@ within() {
     done
     return 1
 }
+
+# Sets wid to the first visible window whose name matches the regular expression $1.
+window_named() {
+    wid=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -1)
+    [[ -n $wid ]]
+}
+
+# Whether process $1 is gone, or a zombie waiting to be reaped.
+ended() {
+    local state
+    state=$(ps -o stat= -p "$1" 2>/dev/null) || return 0
+    [[ $state == Z* ]]
+}

@@ -27,11 +27,6 @@ if [[ ${1:-} == --on-display ]]; then
         same_time "$work/src/a.txt" "$work/dst/a.txt" &&
             same_time "$work/src/sub/b.txt" "$work/dst/sub/b.txt"
     }
-    ended() {  # gone, or a zombie waiting to be reaped
-        local state
-        state=$(ps -o stat= -p "$pid" 2>/dev/null) || return 0
-        [[ $state == Z* ]]
-    }
     visible_windows() {
         xdotool search --onlyvisible --class tarnwick 2>/dev/null | wc -l
     }
@@ -58,7 +53,7 @@ if [[ ${1:-} == --on-display ]]; then
     within 100 test "$(visible_windows)" -gt "$before" || fail "the File menu did not open"
     shot 3-file-menu
     xdotool key e  # "&Exit"
-    within 300 ended || fail "the program did not end after Exit"
+    within 300 ended "$pid" || fail "the program did not end after Exit"
     trap - EXIT
     status=0
     wait $pid || status=$?

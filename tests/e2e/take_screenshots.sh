@@ -7,10 +7,6 @@
 set -euo pipefail
 
 source "$(dirname "${BASH_SOURCE[0]}")/helpers.sh"
-window_named() {  # sets wid to the visible window whose name matches
-    wid=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -1)
-    [[ -n $wid ]]
-}
 
 if [[ ${1:-} == --on-display ]]; then
     demo=$2
