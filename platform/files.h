@@ -140,6 +140,10 @@ bool IsTemporaryCopyName(std::string_view name);
 // a lock on its temporary file until the file has its real name or is gone). False when it stays.
 bool RemoveLeftoverCopy(const Directory& folder, const std::string& name);
 
+// Tests only: the bounds of every later batch (0, 0: the usual ones), so that a small tree spans
+// many batches.
+void SetCopyBatchBoundsForTests(std::size_t count, std::uint64_t bytes);
+
 // Copies that are finished but wait, unnamed or under a temporary name, until their data is on
 // the device; then they take their real names, all of a batch together. A crash or a power cut
 // therefore never leaves a file under a real name that is not whole: it is the old file or the

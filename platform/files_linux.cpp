@@ -729,7 +729,13 @@ constexpr std::uint64_t kBatchBytes = std::uint64_t{128} << 20;
 // disk works while the next files are copied and the flush finds little left to do.
 constexpr std::uint64_t kEarlyWritebackSize = std::uint64_t{1} << 20;
 
+std::atomic<std::size_t> gTestBatchCount{0};
+std::atomic<std::uint64_t> gTestBatchBytes{0};
+
 std::size_t BatchCount() {
+    if (const std::size_t forTests = gTestBatchCount.load(std::memory_order_relaxed)) {
+        return forTests;
+    }
     static const std::size_t count = [] {
         struct rlimit limit {};
         if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) {
@@ -902,7 +908,13 @@ bool CopyBatch::Empty() const {
 }
 
 bool CopyBatch::Full() const {
-    return pending_.size() >= BatchCount() || bytes_ >= kBatchBytes;
+    const std::uint64_t forTests = gTestBatchBytes.load(std::memory_order_relaxed);
+    return pending_.size() >= BatchCount() || bytes_ >= (forTests != 0 ? forTests : kBatchBytes);
+}
+
+void SetCopyBatchBoundsForTests(std::size_t count, std::uint64_t bytes) {
+    gTestBatchCount.store(count, std::memory_order_relaxed);
+    gTestBatchBytes.store(bytes, std::memory_order_relaxed);
 }
 
 bool CopyBatch::MayHold(const Directory& to, std::string_view name) const {
