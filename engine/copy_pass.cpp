@@ -76,16 +76,42 @@ public:
         auto destinationFolder = platform::Directory::Open(destination);
         if (destinationFolder) {
             destinationRoot_ = IdentityOf(*destinationFolder);
+            if (created == 0) {
+                destinationFolder->RemoveLeftoverCopies();
+            }
         }
         path_.push_back(IdentityOf(*sourceFolder));
-        return Folder(*sourceFolder,
-                      Target{destinationFolder ? &*destinationFolder : nullptr, created > 0});
+        Folder(*sourceFolder,
+               Target{destinationFolder ? &*destinationFolder : nullptr, created > 0});
+        Commit();
+        return copied_;
     }
 
-    // Files copied so far, for an answer when the walk has to be abandoned.
-    std::int32_t Copied() const { return copied_; }
+    // Names what is finished (also when the walk has to be abandoned) and answers the files
+    // copied so far.
+    std::int32_t Finish() {
+        try {
+            Commit();
+        } catch (const std::exception&) {
+        }
+        return copied_;
+    }
 
 private:
+    // A copy counts once it has its name.
+    void Counted(int named) {
+        copied_ += named;
+        if (progress_ != nullptr && named > 0) {
+            progress_->FilesCopied.fetch_add(named, std::memory_order_relaxed);
+        }
+    }
+
+    void Commit() {
+        if (!batch_.Empty()) {
+            Counted(batch_.Commit());
+        }
+    }
+
     bool Continue() const {
         return progress_ == nullptr || progress_->Continue.load(std::memory_order_relaxed);
     }
@@ -134,16 +160,19 @@ private:
     }
 
     // Lists one source folder and handles its entries in the order the file system gives them.
-    std::int32_t Folder(platform::Directory& source, const Target destination) {
+    // Copies are counted when their batch gives them their names, so the count of the whole
+    // pass is kept in copied_ rather than level by level.
+    void Folder(platform::Directory& source, const Target destination) {
         const std::size_t sourceLength = source_.size();
         const std::size_t destinationLength = destination_.size();
-        std::int32_t count = 0;
         while (Continue()) {
             const auto entry = source.Next();
             if (!entry) {
                 break;
             }
             if (platform::IsTemporaryCopyName(*entry)) {
+                // Left by an interrupted copy (or being written by one, which holds it).
+                platform::RemoveLeftoverCopy(source, std::string(*entry));
                 continue;
             }
             Join(source_, sourceLength, *entry);
@@ -154,21 +183,18 @@ private:
             }
             Publish(source_, destination_);
             name_.assign(*entry);
-            count += Entry(source, destination, source.LastKind());
+            Entry(source, destination, source.LastKind());
         }
         source_.resize(sourceLength);
         destination_.resize(destinationLength);
-        return count;
     }
 
-    // Files copied for one entry (0 or 1 for a file, the subfolder's count for a folder).
-    std::int32_t Entry(platform::Directory& source, const Target destination,
-                       platform::EntryKind kind) {
+    void Entry(platform::Directory& source, const Target destination, platform::EntryKind kind) {
         std::optional<platform::FindData> data;
         if (kind == platform::EntryKind::kUnknown) {
             data = source.Lookup(name_);
             if (!data) {
-                return 0;
+                return;
             }
             // Behind a link: opening a FIFO or a device to copy it could wait or do harm.
             if ((data->attributes & platform::kAttributeDirectory) != 0) {
@@ -182,30 +208,36 @@ private:
         if (kind == platform::EntryKind::kFolder) {
             // Without subfolders a folder takes the file road, where its copy can only fail.
             if (!subfolders_) {
-                return 0;
+                return;
             }
-            const std::int32_t result = Subfolder(source, destination);
+            Subfolder(source, destination);
             // The subfolder's pass pointed the display at its own paths.
             Publish(source_, destination_);
-            return result > 0 ? result : 0;
+            return;
         }
         if (kind != platform::EntryKind::kFile || destination.folder == nullptr) {
-            return 0;  // FIFOs, devices and sockets are not copied; nor is anything into nothing
+            return;  // FIFOs, devices and sockets are not copied; nor is anything into nothing
         }
 
         std::optional<platform::FindData> existing;
         if (!destination.fresh) {
+            // A waiting copy that the file system may take for this name (one differing only in
+            // case, on FAT) is named first: the decision must see the folder as it would be had
+            // every earlier copy been made at once.
+            if (batch_.MayHold(*destination.folder, name_)) {
+                Commit();
+            }
             existing = destination.folder->Lookup(name_);
         }
         if (existing) {
             if (!data) {
                 data = source.Lookup(name_);
                 if (!data) {
-                    return 0;
+                    return;
                 }
             }
             if (!IsNewer(data->lastWriteTime, existing->lastWriteTime)) {
-                return 0;
+                return;
             }
         }
         // A missing file takes the source's time as the opened file gives it, which spares a
@@ -213,26 +245,29 @@ private:
         // refuses to replace whatever appears in the meantime.
         const std::optional<platform::FileTime> sourceTime =
             data ? std::optional(data->lastWriteTime) : std::nullopt;
-        if (!platform::CopyFileAt(source, name_, *destination.folder, name_, !existing,
-                                  sourceTime)) {
-            return 0;
+        switch (batch_.Add(source, name_, *destination.folder, name_, !existing, sourceTime)) {
+            case platform::CopyBatch::Added::kNamed:
+                Counted(1);
+                break;
+            case platform::CopyBatch::Added::kWaiting:
+                if (batch_.Full()) {
+                    Commit();
+                }
+                break;
+            case platform::CopyBatch::Added::kFailed:
+                break;
         }
-        ++copied_;
-        if (progress_ != nullptr) {
-            progress_->FilesCopied.fetch_add(1, std::memory_order_relaxed);
-        }
-        return 1;
     }
 
-    // The pass of one subfolder: -1 when it cannot be listed (or leads back onto the current
-    // path), -2 when its destination folder cannot be made, otherwise its count.
-    std::int32_t Subfolder(platform::Directory& parent, const Target parentDestination) {
+    // The pass of one subfolder. A subfolder that cannot be listed (or leads back onto the
+    // current path), or whose destination folder cannot be made, is passed over.
+    void Subfolder(platform::Directory& parent, const Target parentDestination) {
         if (!PublishFolderStart()) {
-            return -1;
+            return;
         }
         auto source = parent.OpenChild(name_);
         if (!source || OnCurrentPath(IdentityOf(*source))) {
-            return -1;
+            return;
         }
 
         std::optional<platform::Directory> destination;
@@ -240,6 +275,9 @@ private:
         if (const platform::Directory* const folder = parentDestination.folder) {
             if (!parentDestination.fresh) {
                 destination = folder->OpenChild(name_);
+                if (destination) {
+                    destination->RemoveLeftoverCopies();
+                }
             }
             if (!destination && folder->MakeChild(name_)) {
                 destination = folder->OpenChild(name_);
@@ -251,17 +289,18 @@ private:
             // as for a path.
             const std::int32_t created = CreateFolderPath(destination_);
             if (created < 0) {
-                return -2;
+                return;
             }
             destination = platform::Directory::Open(destination_);
             fresh = created > 0;
+            if (destination && !fresh) {
+                destination->RemoveLeftoverCopies();
+            }
         }
 
         path_.push_back(IdentityOf(*source));
-        const std::int32_t count =
-            Folder(*source, Target{destination ? &*destination : nullptr, fresh && destination});
+        Folder(*source, Target{destination ? &*destination : nullptr, fresh && destination});
         path_.pop_back();
-        return count;
     }
 
     const bool subfolders_;
@@ -271,6 +310,7 @@ private:
     std::string name_;
     std::vector<Identity> path_;  // the source folders from the top down to the current one
     std::optional<Identity> destinationRoot_;
+    platform::CopyBatch batch_;
     std::int32_t copied_ = 0;
 };
 
@@ -293,7 +333,7 @@ std::int32_t CopyFolderPass(std::string_view source, std::string_view destinatio
     try {
         return walk.Run(source, destination);
     } catch (const std::exception&) {
-        return walk.Copied();
+        return walk.Finish();
     }
 }
 

@@ -6,6 +6,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_set>
+#include <vector>
 
 #include "platform/fat_clock.h"
 #include "platform/filetime.h"
@@ -84,14 +86,25 @@ public:
     // time has to be set again after its rename (asked once per folder).
     bool RestampsOnRename() const;
 
-    // True for folders of removable drives (taken from the drive the folder was opened on, and
-    // handed down to its subfolders): copies into them reach the device before they are named.
-    bool OnRemovableDrive() const { return removable_; }
+    // How copies into this folder are made durable before they take their names: not at all on a
+    // RAM disk (its contents do not survive anyway), by one flush of the whole volume for a batch
+    // on local file systems, file by file where a volume flush is not known to reach the device
+    // (FUSE drivers, network file systems). Asked once per folder.
+    enum class Durability : std::uint8_t { kNone, kVolume, kEachFile };
+    Durability CopyDurability() const;
+
+    // Removes the temporary copy files in this folder that no running copy holds: files left by a
+    // crash, a power cut or a pulled stick in the middle of a copy. Nothing else is touched.
+    void RemoveLeftoverCopies() const;
+
+    // A number that tells this open folder from every other one the process has opened.
+    std::uint64_t Id() const { return id_; }
 
 private:
-    explicit Directory(int fd) : fd_(fd) {}
+    explicit Directory(int fd);
     void Close();
     void LoadIdentity() const;
+    void LoadVolumeTraits() const;
 
     int fd_ = -1;
     // The listing as the kernel hands it over, read on the first Next() and then as needed.
@@ -103,17 +116,19 @@ private:
     mutable bool identityKnown_ = false;
     mutable std::uint64_t device_ = 0;
     mutable std::uint64_t inode_ = 0;
-    enum class Restamps : std::uint8_t { kUnknown, kNo, kYes };
-    mutable Restamps restamps_ = Restamps::kUnknown;
+    std::uint64_t id_ = 0;
+    mutable bool traitsKnown_ = false;
+    mutable bool restamps_ = false;
+    mutable Durability durability_ = Durability::kVolume;
     // FAT's local times are read as the original platform reads them.
     mutable FatClockCache clocks_;
-    bool removable_ = false;
 };
 
 // Copies the file `name` of `from` to `toName` in `to` and gives the copy `lastWrite` as its
 // last-write time (nullopt: the source's own, as the opened file tells it). The copy is written to
-// a temporary file in `to` that is renamed over the target only when it is complete; a failed copy
-// removes the temporary file and leaves the old target untouched. Fails (false) when the source is
+// an unnamed or temporary file in `to` that takes the target's name only when it is complete and
+// its data is on the device (a batch of one, see CopyBatch); a failed copy removes the temporary
+// file and leaves the old target untouched. Fails (false) when the source is
 // not a regular file (folders, FIFOs, devices, sockets), when `failIfExists` is set and the target
 // exists (decided by the rename itself, so a target that appears during the copy is not replaced
 // either), when the target is a folder, when the target is read-only (no write permission, also
@@ -126,6 +141,55 @@ bool CopyFileAt(const Directory& from, const std::string& name, const Directory&
 // target. Only a crash in the middle of a copy leaves one behind; listings of the copy pass
 // leave such names alone.
 bool IsTemporaryCopyName(std::string_view name);
+
+// Removes the temporary copy file `name` of `folder` when no running copy holds it (a copy holds
+// a lock on its temporary file until the file has its real name or is gone). False when it stays.
+bool RemoveLeftoverCopy(const Directory& folder, const std::string& name);
+
+// Tests only: the bounds of every later batch (0, 0: the usual ones), so that a small tree spans
+// many batches.
+void SetCopyBatchBoundsForTests(std::size_t count, std::uint64_t bytes);
+
+// Copies that are finished but wait, unnamed or under a temporary name, until their data is on
+// the device; then they take their real names, all of a batch together. A crash or a power cut
+// therefore never leaves a file under a real name that is not whole: it is the old file or the
+// whole new copy with its time. The batch is bounded by count and bytes, so open descriptors
+// and memory stay flat; a full batch is committed by its owner. Copies not committed are
+// dropped with the batch.
+class CopyBatch {
+public:
+    CopyBatch();
+    ~CopyBatch();
+    CopyBatch(const CopyBatch&) = delete;
+    CopyBatch& operator=(const CopyBatch&) = delete;
+
+    enum class Added { kFailed, kWaiting, kNamed };
+    // Copies as CopyFileAt does. kNamed where the copy needs no wait and took its name at once
+    // (RAM disks), kWaiting while it waits for Commit, kFailed when it could not be made (nothing
+    // has changed then).
+    Added Add(const Directory& from, const std::string& name, const Directory& to,
+              const std::string& toName, bool failIfExists, std::optional<FileTime> lastWrite);
+
+    bool Empty() const;
+    bool Full() const;
+    // True when a waiting copy may take the name `name` in `to` or one that the file system may
+    // take for the same (names that differ in case). A lookup of such a name has to wait until
+    // the batch is committed, or it would decide on what the folder holds before the copy.
+    bool MayHold(const Directory& to, std::string_view name) const;
+
+    // Makes the waiting copies durable and gives them their names, in the order they were added.
+    // Answers how many took their names; a copy whose data could not be made durable, or whose
+    // name is taken meanwhile (where it may not be replaced), is dropped.
+    int Commit();
+
+private:
+    struct Pending;
+    struct SharedFolder;
+    std::vector<Pending> pending_;
+    std::unordered_set<std::uint64_t> keys_;
+    std::uint64_t bytes_ = 0;
+    std::shared_ptr<SharedFolder> lastFolder_;
+};
 
 // The same for two drive paths.
 bool CopyFileByPath(std::string_view from, std::string_view to, bool failIfExists,

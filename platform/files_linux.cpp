@@ -2,6 +2,8 @@
 #include <fcntl.h>
 #include <linux/magic.h>
 #include <pthread.h>
+#include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/vfs.h>
@@ -14,6 +16,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <stdexcept>
 #include <utility>
 
 #include "platform/drives.h"
@@ -493,9 +496,11 @@ Directory& Directory::operator=(Directory&& other) noexcept {
         identityKnown_ = other.identityKnown_;
         device_ = other.device_;
         inode_ = other.inode_;
+        id_ = other.id_;
+        traitsKnown_ = other.traitsKnown_;
         restamps_ = other.restamps_;
+        durability_ = other.durability_;
         clocks_ = other.clocks_;
-        removable_ = other.removable_;
     }
     return *this;
 }
@@ -541,22 +546,70 @@ std::optional<Directory> Directory::Open(std::string_view drivePath) {
         if (fd < 0) {
             return std::nullopt;
         }
-        Directory folder(fd);
-        folder.removable_ = DriveTypeOf(drivePath.front()) == kDriveRemovable;
-        return folder;
+        return Directory(fd);
     } catch (const std::exception&) {
         return std::nullopt;
     }
 }
 
-bool Directory::RestampsOnRename() const {
-    if (restamps_ == Restamps::kUnknown) {
-        // FUSE drivers of FAT give a renamed file the current time.
-        struct statfs fs {};
-        restamps_ = ::fstatfs(fd_, &fs) == 0 && fs.f_type == FUSE_SUPER_MAGIC ? Restamps::kYes
-                                                                              : Restamps::kNo;
+namespace {
+
+std::atomic<std::uint64_t> gDirectoryIds{0};
+
+}  // namespace
+
+Directory::Directory(int fd) : fd_(fd), id_(gDirectoryIds.fetch_add(1) + 1) {}
+
+void Directory::LoadVolumeTraits() const {
+    if (traitsKnown_) {
+        return;
     }
-    return restamps_ == Restamps::kYes;
+    traitsKnown_ = true;
+    struct statfs fs {};
+    if (fd_ < 0 || ::fstatfs(fd_, &fs) != 0) {
+        durability_ = Durability::kEachFile;
+        return;
+    }
+    // The magic numbers of network file systems that linux/magic.h leaves out.
+    constexpr long kCifs = static_cast<long>(0xFF534D42U);
+    constexpr long kSmb2 = static_cast<long>(0xFE534D42U);
+    constexpr long kAfs = 0x6B414653;
+    constexpr long kCeph = 0x00C36400;
+    switch (static_cast<long>(fs.f_type)) {
+        case TMPFS_MAGIC:
+        case RAMFS_MAGIC:
+            durability_ = Durability::kNone;
+            break;
+        case FUSE_SUPER_MAGIC:
+            // FUSE drivers of FAT give a renamed file the current time, and a flush of the
+            // volume reaches the device only where the driver implements one.
+            restamps_ = true;
+            durability_ = Durability::kEachFile;
+            break;
+        case NFS_SUPER_MAGIC:
+        case SMB_SUPER_MAGIC:
+        case V9FS_MAGIC:
+        case CODA_SUPER_MAGIC:
+        case kCifs:
+        case kSmb2:
+        case kAfs:
+        case kCeph:
+            durability_ = Durability::kEachFile;
+            break;
+        default:
+            durability_ = Durability::kVolume;
+            break;
+    }
+}
+
+bool Directory::RestampsOnRename() const {
+    LoadVolumeTraits();
+    return restamps_;
+}
+
+Directory::Durability Directory::CopyDurability() const {
+    LoadVolumeTraits();
+    return durability_;
 }
 
 std::optional<Directory> Directory::OpenChild(const std::string& name) const {
@@ -568,7 +621,6 @@ std::optional<Directory> Directory::OpenChild(const std::string& name) const {
         return std::nullopt;
     }
     Directory child(fd);
-    child.removable_ = removable_;
     child.clocks_ = clocks_;  // a subfolder is nearly always on the same volume
     return child;
 }
@@ -690,101 +742,224 @@ Written LinkUnnamed(int fd, int dirFd, const char* name) {
     return errno == EEXIST ? Written::kFailed : Written::kUnsupported;
 }
 
-// Writes the copy into a new file of `to` and puts it in place under `toName`: an unnamed file
-// that is linked there, or a hidden temporary file that is renamed there. kUnsupported: the
-// file system offers no unnamed files, nothing has been changed.
-Written WriteCopy(int in, const struct stat& source, const Directory& to, const std::string& toName,
-                  bool failIfExists, const timespec (&times)[2], bool unnamed) {
-    const int toFd = to.NativeHandle();
+// A batch waits for at most this many copies (each holds an open file) and bytes. Flushing a
+// volume costs little more for a batch than for one file; the bounds keep the descriptors in use
+// well inside the process's limit and the work a power cut can undo small.
+constexpr std::uint64_t kBatchBytes = std::uint64_t{128} << 20;
+// Files at least this large are handed to the device as soon as they are written, so that the
+// disk works while the next files are copied and the flush finds little left to do.
+constexpr std::uint64_t kEarlyWritebackSize = std::uint64_t{1} << 20;
+
+std::atomic<std::size_t> gTestBatchCount{0};
+std::atomic<std::uint64_t> gTestBatchBytes{0};
+
+std::size_t BatchCount() {
+    if (const std::size_t forTests = gTestBatchCount.load(std::memory_order_relaxed)) {
+        return forTests;
+    }
+    static const std::size_t count = [] {
+        struct rlimit limit {};
+        if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) {
+            return std::size_t{256};
+        }
+        return std::clamp<std::size_t>(static_cast<std::size_t>(limit.rlim_cur / 8), 4, 256);
+    }();
+    return count;
+}
+
+// Names that a case-insensitive file system may take for one fall on one key: ASCII letters
+// folded, every other byte above 127 taken for any other (their case rules are the driver's).
+std::uint64_t NameKey(std::uint64_t device, std::uint64_t inode, std::string_view name) {
+    std::uint64_t hash = 1469598103934665603ULL;  // FNV-1a
+    const auto mix = [&hash](std::uint64_t byte) {
+        hash ^= byte;
+        hash *= 1099511628211ULL;
+    };
+    for (int shift = 0; shift < 64; shift += 8) {
+        mix((device >> shift) & 0xFF);
+        mix((inode >> shift) & 0xFF);
+    }
+    for (const char c : name) {
+        auto byte = static_cast<unsigned char>(c);
+        if (byte >= 'A' && byte <= 'Z') {
+            byte = static_cast<unsigned char>(byte - 'A' + 'a');
+        } else if (byte >= 0x80) {
+            byte = 0x80;
+        }
+        mix(byte);
+    }
+    return hash;
+}
+
+enum class Linking { kUnknown, kWorks, kRefused };
+std::atomic<Linking> gUnnamedLinking{Linking::kUnknown};
+
+// Gives a finished copy its name. A temporary file that does not get it is removed.
+bool GiveName(int outFd, int dirFd, const char* temporary, const char* toName, bool failIfExists,
+              bool restamps, const timespec (&times)[2]) {
+    bool named = false;
+    if (temporary[0] == '\0') {
+        named = LinkUnnamed(outFd, dirFd, toName) == Written::kDone;
+    } else {
+        named = failIfExists ? RenameNoReplace(dirFd, temporary, dirFd, toName)
+                             : ::renameat(dirFd, temporary, dirFd, toName) == 0;
+        if (!named) {
+            ::unlinkat(dirFd, temporary, 0);
+        }
+    }
+    if (named && restamps) {
+        ::futimens(outFd, times);
+    }
+    return named;
+}
+
+// Writes the copy into a new file of the folder `toFd`: an unnamed file, or a hidden temporary
+// file (its name in `temporary`) that carries a lock for as long as the copy holds it open, so
+// that no other pass takes it for a leftover. kUnsupported: the file system offers no unnamed
+// files, nothing has been changed.
+Written WriteCopy(int in, const struct stat& source, int toFd, const timespec (&times)[2],
+                  bool unnamed, char (&temporary)[64], UniqueFd& out) {
     // The copy is made with the source's permission bits; only where the umask takes some away
-    // are they given again.
+    // (or the owner could not read and write the copy while it is made) are they given again.
     const mode_t mode = source.st_mode & 0777;
-    char temporary[64] = "";
-    int outFd = -1;
-    if (unnamed) {
-        outFd = RetryOpenAt(toFd, ".", O_WRONLY | O_TMPFILE, mode);
-        if (outFd < 0) {
+    const mode_t createMode = mode | S_IRUSR | S_IWUSR;
+    temporary[0] = '\0';
+    if (unnamed && gUnnamedLinking.load(std::memory_order_relaxed) != Linking::kRefused) {
+        out.Reset(RetryOpenAt(toFd, ".", O_WRONLY | O_TMPFILE, createMode));
+        if (!out.valid()) {
             return errno == EACCES || errno == EROFS || errno == ENOSPC || errno == EDQUOT
                        ? Written::kFailed
                        : Written::kUnsupported;
         }
-    } else {
-        for (int attempt = 0; attempt < 100 && outFd < 0; ++attempt) {
+        // An unnamed file is named only at the end, so whether this process may link one at all
+        // is found out once, on the first: it takes a temporary name and is made like one.
+        if (gUnnamedLinking.load(std::memory_order_relaxed) == Linking::kUnknown) {
             FormatTemporaryName(temporary,
                                 gTemporarySequence.fetch_add(1, std::memory_order_relaxed));
-            outFd = RetryOpenAt(toFd, temporary, O_WRONLY | O_CREAT | O_EXCL | O_NOCTTY, mode);
-            if (outFd < 0 && errno != EEXIST) {
+            const Written linked = LinkUnnamed(out.get(), toFd, temporary);
+            if (linked == Written::kUnsupported) {
+                gUnnamedLinking.store(Linking::kRefused, std::memory_order_relaxed);
+                out.Reset();
+                temporary[0] = '\0';
+                return Written::kUnsupported;
+            }
+            if (linked == Written::kFailed) {
+                out.Reset();
+                temporary[0] = '\0';
+                return Written::kFailed;
+            }
+            gUnnamedLinking.store(Linking::kWorks, std::memory_order_relaxed);
+            ::flock(out.get(), LOCK_EX | LOCK_NB);
+        }
+    } else if (unnamed) {
+        return Written::kUnsupported;
+    } else {
+        for (int attempt = 0; attempt < 100 && !out.valid(); ++attempt) {
+            FormatTemporaryName(temporary,
+                                gTemporarySequence.fetch_add(1, std::memory_order_relaxed));
+            out.Reset(
+                RetryOpenAt(toFd, temporary, O_WRONLY | O_CREAT | O_EXCL | O_NOCTTY, createMode));
+            if (!out.valid() && errno != EEXIST) {
+                temporary[0] = '\0';
                 return Written::kFailed;
             }
         }
-        if (outFd < 0) {
+        if (!out.valid()) {
+            temporary[0] = '\0';
             return Written::kFailed;
         }
+        // Where the file system keeps no locks of its own the kernel keeps them locally, which
+        // still tells this computer's passes apart.
+        ::flock(out.get(), LOCK_EX | LOCK_NB);
     }
-    const UniqueFd out(outFd);
 
-    Written result = Written::kFailed;
     if (CopyContents(in, out.get(), static_cast<std::uint64_t>(source.st_size)) &&
         Unchanged(in, source)) {
         // Both as far as the file system keeps them (FAT has no permission bits, and its times
         // are coarse); neither decides whether the copy succeeded.
-        if ((mode & ProcessUmask()) != 0) {
+        if ((mode & ProcessUmask()) != 0 || createMode != mode) {
             ::fchmod(out.get(), mode);
         }
         ::futimens(out.get(), times);
-        // On a removable drive the data reaches the device before the name does, so that no
-        // journal ever records the name (with the source's time) before the data. Otherwise a
-        // stick pulled out after a journal commit keeps an empty or zero-filled file with the
-        // source's time, which no later run would copy again. Removable drives are written
-        // through on the original platform too; fixed disks keep the page cache's speed, as cp
-        // and rsync do.
-        if (to.OnRemovableDrive()) {
-            ::sync_file_range(
-                out.get(), 0, 0,
-                SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER);
-        }
-        if (unnamed) {
-            result = LinkUnnamed(out.get(), toFd, toName.c_str());
-        } else if (failIfExists ? RenameNoReplace(toFd, temporary, toFd, toName.c_str())
-                                : ::renameat(toFd, temporary, toFd, toName.c_str()) == 0) {
-            result = Written::kDone;
-        }
-        if (result == Written::kDone && to.RestampsOnRename()) {
-            ::futimens(out.get(), times);
-        }
+        return Written::kDone;
     }
-    if (result != Written::kDone && !unnamed) {
+    if (temporary[0] != '\0') {
         ::unlinkat(toFd, temporary, 0);
+        temporary[0] = '\0';
     }
-    return result;
+    out.Reset();
+    return Written::kFailed;
 }
 
 }  // namespace
 
-// --- Copies, folders, renames --------------------------------------------------------------
+// --- Batches of copies ---------------------------------------------------------------------
 
-// The old target stays as it is until the complete copy, with its time, is renamed over it.
-// There is deliberately no fsync per file. A rename over an existing file makes ext4 write the new
-// data first; on removable drives each copy is written out before it is named (see WriteCopy), so
-// that a pulled stick leaves the old file or the whole new one, and at worst a hidden temporary
-// file.
-bool CopyFileAt(const Directory& from, const std::string& name, const Directory& to,
-                const std::string& toName, bool failIfExists, std::optional<FileTime> lastWrite) {
+// The destination folder of waiting copies, with a descriptor of its own: the walk may close
+// its folder before the batch is committed.
+struct CopyBatch::SharedFolder {
+    UniqueFd fd;
+    std::uint64_t id = 0;
+    std::uint64_t device = 0;
+    Directory::Durability durability = Directory::Durability::kVolume;
+    bool restamps = false;
+};
+
+struct CopyBatch::Pending {
+    std::shared_ptr<SharedFolder> folder;
+    UniqueFd out;
+    std::string toName;
+    char temporary[64] = "";  // empty for an unnamed file
+    bool failIfExists = false;
+    timespec times[2] = {};
+};
+
+CopyBatch::CopyBatch() = default;
+
+CopyBatch::~CopyBatch() {
+    for (const Pending& copy : pending_) {
+        if (copy.temporary[0] != '\0') {
+            ::unlinkat(copy.folder->fd.get(), copy.temporary, 0);
+        }
+    }
+}
+
+bool CopyBatch::Empty() const {
+    return pending_.empty();
+}
+
+bool CopyBatch::Full() const {
+    const std::uint64_t forTests = gTestBatchBytes.load(std::memory_order_relaxed);
+    return pending_.size() >= BatchCount() || bytes_ >= (forTests != 0 ? forTests : kBatchBytes);
+}
+
+void SetCopyBatchBoundsForTests(std::size_t count, std::uint64_t bytes) {
+    gTestBatchCount.store(count, std::memory_order_relaxed);
+    gTestBatchBytes.store(bytes, std::memory_order_relaxed);
+}
+
+bool CopyBatch::MayHold(const Directory& to, std::string_view name) const {
+    return !keys_.empty() && keys_.contains(NameKey(to.Device(), to.Inode(), name));
+}
+
+CopyBatch::Added CopyBatch::Add(const Directory& from, const std::string& name, const Directory& to,
+                                const std::string& toName, bool failIfExists,
+                                std::optional<FileTime> lastWrite) {
     if (!from.IsOpen() || !to.IsOpen() || !IsPlainName(name) || !IsPlainName(toName)) {
-        return false;
+        return Added::kFailed;
     }
     const int toFd = to.NativeHandle();
 
-    // With failIfExists the rename itself refuses an existing target, whatever it is.
+    // With failIfExists the name itself refuses an existing target, whatever it is.
     struct stat target {};
     if (!failIfExists) {
         if (StatFollowing(toFd, toName.c_str(), target)) {
             if (S_ISDIR(target.st_mode) ||
                 (!S_ISLNK(target.st_mode) && DeniesWrite(target, toFd, toName.c_str()))) {
-                return false;
+                return Added::kFailed;
             }
         } else if (errno != ENOENT) {
-            return false;
+            return Added::kFailed;
         }
     }
 
@@ -792,36 +967,180 @@ bool CopyFileAt(const Directory& from, const std::string& name, const Directory&
     const UniqueFd in(
         RetryOpenAt(from.NativeHandle(), name.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY));
     if (!in.valid()) {
-        return false;
+        return Added::kFailed;
     }
     struct stat source {};
     if (::fstat(in.get(), &source) != 0 || !S_ISREG(source.st_mode)) {
-        return false;
+        return Added::kFailed;
     }
-
-    if (source.st_size >= (std::int64_t{8} << 20)) {
+    const auto size = static_cast<std::uint64_t>(source.st_size);
+    if (size >= (std::uint64_t{8} << 20)) {
         ::posix_fadvise(in.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
     }
+
+    Pending copy;
+    copy.failIfExists = failIfExists;
     // The access time is given too (the source's): some FUSE drivers ignore a last-write time
     // that comes without one. The last-write time is the original platform's; on FAT the driver
     // is given what makes it store the local time the original platform would.
     const FileTime original =
         lastWrite ? *lastWrite
                   : OriginalTimeOn(source.st_dev, FileTimeFromTimespec(source.st_mtim));
-    const timespec times[2] = {source.st_atim,
-                               TimespecFromFileTime(DriverTimeOn(to.Device(), original))};
+    copy.times[0] = source.st_atim;
+    copy.times[1] = TimespecFromFileTime(DriverTimeOn(to.Device(), original));
     // A new name is best given by linking an unnamed file: nothing is left behind even by a
     // crash. Where the file system cannot, a hidden temporary file is renamed.
+    Written written = Written::kUnsupported;
     if (failIfExists) {
-        const Written written = WriteCopy(in.get(), source, to, toName, true, times, true);
-        if (written != Written::kUnsupported) {
-            return written == Written::kDone;
-        }
-        if (::lseek(in.get(), 0, SEEK_SET) != 0) {
-            return false;
+        written = WriteCopy(in.get(), source, toFd, copy.times, true, copy.temporary, copy.out);
+        if (written == Written::kUnsupported && ::lseek(in.get(), 0, SEEK_SET) != 0) {
+            return Added::kFailed;
         }
     }
-    return WriteCopy(in.get(), source, to, toName, failIfExists, times, false) == Written::kDone;
+    if (written == Written::kUnsupported) {
+        written = WriteCopy(in.get(), source, toFd, copy.times, false, copy.temporary, copy.out);
+    }
+    if (written != Written::kDone) {
+        return Added::kFailed;
+    }
+
+    const Directory::Durability durability = to.CopyDurability();
+    if (durability == Directory::Durability::kNone) {
+        return GiveName(copy.out.get(), toFd, copy.temporary, toName.c_str(), failIfExists,
+                        to.RestampsOnRename(), copy.times)
+                   ? Added::kNamed
+                   : Added::kFailed;
+    }
+
+    // From here on nothing may fail without removing the temporary file.
+    try {
+        if (!lastFolder_ || lastFolder_->id != to.Id()) {
+            auto folder = std::make_shared<SharedFolder>();
+            folder->fd.Reset(::fcntl(toFd, F_DUPFD_CLOEXEC, 0));
+            folder->id = to.Id();
+            folder->device = to.Device();
+            folder->durability = durability;
+            folder->restamps = to.RestampsOnRename();
+            if (!folder->fd.valid()) {
+                throw std::runtime_error("no descriptor");
+            }
+            lastFolder_ = std::move(folder);
+        }
+        copy.folder = lastFolder_;
+        copy.toName = toName;
+        if (pending_.capacity() == 0) {
+            pending_.reserve(BatchCount());
+        }
+        keys_.insert(NameKey(to.Device(), to.Inode(), toName));
+        pending_.push_back(std::move(copy));
+    } catch (const std::exception&) {
+        if (copy.temporary[0] != '\0') {
+            ::unlinkat(toFd, copy.temporary, 0);
+        }
+        return Added::kFailed;
+    }
+    bytes_ += size;
+    if (durability == Directory::Durability::kVolume && size >= kEarlyWritebackSize) {
+        ::sync_file_range(pending_.back().out.get(), 0, 0, SYNC_FILE_RANGE_WRITE);
+    }
+    return Added::kWaiting;
+}
+
+int CopyBatch::Commit() {
+    // The volumes flushed for this batch, and whether the flush succeeded. A batch rarely spans
+    // more than one volume.
+    std::vector<std::pair<std::uint64_t, bool>> flushed;
+    int named = 0;
+    for (Pending& copy : pending_) {
+        const SharedFolder& folder = *copy.folder;
+        bool durable = true;
+        if (folder.durability == Directory::Durability::kEachFile) {
+            durable = ::fsync(copy.out.get()) == 0;
+        } else if (folder.durability == Directory::Durability::kVolume) {
+            const auto found =
+                std::find_if(flushed.begin(), flushed.end(),
+                             [&](const auto& volume) { return volume.first == folder.device; });
+            if (found != flushed.end()) {
+                durable = found->second;
+            } else {
+                durable = ::syncfs(copy.out.get()) == 0;
+                flushed.emplace_back(folder.device, durable);
+            }
+        }
+        if (durable) {
+            named += GiveName(copy.out.get(), folder.fd.get(), copy.temporary, copy.toName.c_str(),
+                              copy.failIfExists, folder.restamps, copy.times)
+                         ? 1
+                         : 0;
+        } else if (copy.temporary[0] != '\0') {
+            ::unlinkat(folder.fd.get(), copy.temporary, 0);
+        }
+        copy.temporary[0] = '\0';
+    }
+    pending_.clear();
+    keys_.clear();
+    bytes_ = 0;
+    return named;
+}
+
+bool RemoveLeftoverCopy(const Directory& folder, const std::string& name) {
+    if (!folder.IsOpen() || !IsTemporaryCopyName(name)) {
+        return false;
+    }
+    const int dirFd = folder.NativeHandle();
+    const UniqueFd file(
+        RetryOpenAt(dirFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY));
+    struct stat opened {};
+    if (!file.valid() || ::fstat(file.get(), &opened) != 0 || !S_ISREG(opened.st_mode)) {
+        return false;
+    }
+    // A shared lock is refused while a copy holds its exclusive one (also across computers where
+    // the network file system keeps locks; a shared lock needs no write access there).
+    if (::flock(file.get(), LOCK_SH | LOCK_NB) != 0) {
+        return false;
+    }
+    // The name must still be the file that was found free.
+    struct stat named {};
+    if (::fstatat(dirFd, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0 ||
+        named.st_dev != opened.st_dev || named.st_ino != opened.st_ino) {
+        return false;
+    }
+    return ::unlinkat(dirFd, name.c_str(), 0) == 0;
+}
+
+void Directory::RemoveLeftoverCopies() const {
+    if (fd_ < 0) {
+        return;
+    }
+    // A listing of its own: this folder's listing may be in use.
+    Directory listing(RetryOpenAt(fd_, ".", O_RDONLY | O_DIRECTORY));
+    if (!listing.IsOpen()) {
+        return;
+    }
+    while (const auto name = listing.Next()) {
+        if (name->starts_with(kTemporaryPrefix) && IsTemporaryCopyName(*name)) {
+            RemoveLeftoverCopy(*this, std::string(*name));
+        }
+    }
+}
+
+// --- Copies, folders, renames --------------------------------------------------------------
+
+// The old target stays as it is until the complete copy, with its time, is renamed over it, and
+// that happens only once its data is on the device. A batch of one pays a flush for one file;
+// the copy pass keeps its copies in larger batches.
+bool CopyFileAt(const Directory& from, const std::string& name, const Directory& to,
+                const std::string& toName, bool failIfExists, std::optional<FileTime> lastWrite) {
+    CopyBatch batch;
+    switch (batch.Add(from, name, to, toName, failIfExists, lastWrite)) {
+        case CopyBatch::Added::kNamed:
+            return true;
+        case CopyBatch::Added::kWaiting:
+            return batch.Commit() == 1;
+        case CopyBatch::Added::kFailed:
+            break;
+    }
+    return false;
 }
 
 namespace {

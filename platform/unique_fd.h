@@ -11,6 +11,13 @@ public:
     explicit UniqueFd(int fd) : fd_(fd) {}
     UniqueFd(const UniqueFd&) = delete;
     UniqueFd& operator=(const UniqueFd&) = delete;
+    UniqueFd(UniqueFd&& other) noexcept : fd_(other.release()) {}
+    UniqueFd& operator=(UniqueFd&& other) noexcept {
+        if (this != &other) {
+            Reset(other.release());
+        }
+        return *this;
+    }
     ~UniqueFd() { Reset(); }
 
     void Reset(int fd = -1) {

@@ -244,5 +244,30 @@ INSTANTIATE_TEST_SUITE_P(Zones, RootFatLocalTimeTest,
                              return std::string(info.param).substr(info.param[0] == 'E' ? 7 : 8);
                          });
 
+// Two source names that FAT takes for one: the second is decided on what the first one's copy
+// left, as if every copy took its name at once (copies wait in batches before they are named).
+TEST_F(RootFatVolumeTest, NamesDifferingOnlyInCaseAreDecidedInListingOrder) {
+    WriteFile(mountPoint_ / "other.txt", "other", kBaseTime);  // the stick is not empty
+    // The one listed first is the older: it is copied, and the newer one replaces its copy.
+    WriteFile(e_ / "Src" / "Note.txt", "", kBaseTime);
+    WriteFile(e_ / "Src" / "NOTE.TXT", "", kBaseTime);
+    const fs::path first = fs::directory_iterator(e_ / "Src")->path();
+    const fs::path second = e_ / "Src" / (first.filename() == "Note.txt" ? "NOTE.TXT" : "Note.txt");
+    WriteFile(first, "older", kBaseTime);
+    WriteFile(second, "newer", kBaseTime + 10 * kOneSecond);
+    CopyProgress progress;
+    progress.Continue = true;
+
+    EXPECT_EQ(SyncFolders("E:\\Src", "F:\\", true, progress), 2);
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(mountPoint_)) {
+        names.push_back(entry.path().filename().string());
+    }
+    EXPECT_EQ(names.size(), 2U);
+    platform::FindData data;
+    ASSERT_TRUE(FindInFolder("F:\\", "note.txt", data));
+    EXPECT_EQ(ReadFile(mountPoint_ / data.name), "newer");
+}
+
 }  // namespace
 }  // namespace tarnwick::testing
