@@ -29,8 +29,9 @@ if [[ ${1:-} == --on-display ]]; then
     within 300 window_named '^Error during synchronization$' || fail "no log window"
     sleep 1
     import -window "$wid" "$out/log-window.png"
-    xdotool windowfocus --sync "$wid"
-    xdotool key Return
+    # The dialogs have no default button: "OK", centred in the bottom row, is the way out.
+    eval "$(xdotool getwindowgeometry --shell "$wid")"
+    xdotool mousemove $((X + WIDTH / 2)) $((Y + HEIGHT - 20)) click 1
 
     within 50 window_named '^Tarnwick' || fail "the main window is gone"
     xdotool windowfocus --sync "$main"
