@@ -57,7 +57,10 @@ struct Target {
 // grow and shrink with it; their only use is the progress display and the path limit.
 class Walk {
 public:
-    Walk(bool subfolders, CopyProgress* progress) : subfolders_(subfolders), progress_(progress) {}
+    Walk(bool subfolders, CopyProgress* progress)
+        : subfolders_(subfolders),
+          progress_(progress),
+          batch_(progress != nullptr ? &progress->FilesCopied : nullptr) {}
 
     std::int32_t Run(std::string_view source, std::string_view destination) {
         source_.assign(source);
@@ -98,19 +101,11 @@ public:
     }
 
 private:
-    // A copy counts once it has its name.
-    void Counted(int named) {
-        copied_ += named;
-        if (progress_ != nullptr && named > 0) {
-            progress_->FilesCopied.fetch_add(named, std::memory_order_relaxed);
-        }
-    }
+    // A copy counts once it has its name; the batch counts it in the progress record as it
+    // names it.
+    void Counted(int named) { copied_ += named; }
 
-    void Commit() {
-        if (!batch_.Empty()) {
-            Counted(batch_.Commit());
-        }
-    }
+    void Commit() { Counted(batch_.Commit()); }
 
     bool Continue() const {
         return progress_ == nullptr || progress_->Continue.load(std::memory_order_relaxed);
@@ -250,8 +245,9 @@ private:
                 Counted(1);
                 break;
             case platform::CopyBatch::Added::kWaiting:
+                // The disk takes the batch while the walk goes on with the next one.
                 if (batch_.Full()) {
-                    Commit();
+                    Counted(batch_.CommitInBackground());
                 }
                 break;
             case platform::CopyBatch::Added::kFailed:

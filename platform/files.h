@@ -1,11 +1,14 @@
 #pragma once
 // Files and folders, addressed by drive paths (see drives.h) or through open folder handles.
 
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <unordered_set>
 #include <vector>
 
@@ -142,53 +145,79 @@ bool CopyFileAt(const Directory& from, const std::string& name, const Directory&
 // leave such names alone.
 bool IsTemporaryCopyName(std::string_view name);
 
-// Removes the temporary copy file `name` of `folder` when no running copy holds it (a copy holds
-// a lock on its temporary file until the file has its real name or is gone). False when it stays.
+// Removes the temporary copy file `name` of `folder` when no running copy holds it (a copy locks
+// its temporary file while it writes it, and its folder while it waits there for its name).
+// False when it stays.
 bool RemoveLeftoverCopy(const Directory& folder, const std::string& name);
 
 // Tests only: the bounds of every later batch (0, 0: the usual ones), so that a small tree spans
 // many batches.
 void SetCopyBatchBoundsForTests(std::size_t count, std::uint64_t bytes);
 
-// Copies that are finished but wait, unnamed or under a temporary name, until their data is on
-// the device; then they take their real names, all of a batch together. A crash or a power cut
+// Copies that are finished but wait under temporary names until their data is on the device;
+// then they take their real names, all of a batch together (a copy that needs no wait, on a RAM
+// disk, or whose volume cannot be flushed as a whole, on FUSE and network drives, is made
+// durable and named at once). While copies wait in a folder the batch holds a shared lock on
+// it, so that no pass takes their files for leftovers. A crash or a power cut
 // therefore never leaves a file under a real name that is not whole: it is the old file or the
 // whole new copy with its time. The batch is bounded by count and bytes, so open descriptors
-// and memory stay flat; a full batch is committed by its owner. Copies not committed are
-// dropped with the batch.
+// and memory stay flat; a full batch is committed by its owner, in the background if it likes,
+// while the next batch fills (one batch at most is committed so). Copies not committed are
+// dropped with the batch. One thread uses a batch.
 class CopyBatch {
 public:
-    CopyBatch();
+    // `named`, when given, grows by one at each name given, by whichever thread gives it.
+    explicit CopyBatch(std::atomic<std::int32_t>* named = nullptr);
     ~CopyBatch();
     CopyBatch(const CopyBatch&) = delete;
     CopyBatch& operator=(const CopyBatch&) = delete;
 
     enum class Added { kFailed, kWaiting, kNamed };
     // Copies as CopyFileAt does. kNamed where the copy needs no wait and took its name at once
-    // (RAM disks), kWaiting while it waits for Commit, kFailed when it could not be made (nothing
-    // has changed then).
+    // (RAM disks), kWaiting while it waits for a commit, kFailed when it could not be made
+    // (nothing has changed then).
     Added Add(const Directory& from, const std::string& name, const Directory& to,
               const std::string& toName, bool failIfExists, std::optional<FileTime> lastWrite);
 
     bool Empty() const;
     bool Full() const;
-    // True when a waiting copy may take the name `name` in `to` or one that the file system may
-    // take for the same (names that differ in case). A lookup of such a name has to wait until
-    // the batch is committed, or it would decide on what the folder holds before the copy.
+    // True when a waiting copy (also one being committed in the background) may take the name
+    // `name` in `to` or one that the file system may take for the same (names that differ in
+    // case). A lookup of such a name has to wait for Commit, or it would decide on what the
+    // folder holds before the copy.
     bool MayHold(const Directory& to, std::string_view name) const;
 
     // Makes the waiting copies durable and gives them their names, in the order they were added.
-    // Answers how many took their names; a copy whose data could not be made durable, or whose
-    // name is taken meanwhile (where it may not be replaced), is dropped.
+    // Answers how many took their names since the last Commit, those of a commit in the
+    // background included; a copy whose data could not be made durable, or whose name is taken
+    // meanwhile (where it may not be replaced), is dropped.
     int Commit();
+    // Hands the waiting copies to a commit in the background and answers how many of the
+    // previous one took their names (it is waited for first). Where no thread can be started the
+    // commit is made at once.
+    int CommitInBackground();
 
 private:
     struct Pending;
     struct SharedFolder;
+    int CommitCopies(std::vector<Pending>& copies);
+    bool Named(bool named);
+    std::shared_ptr<SharedFolder> FolderOf(const Directory& to);
+    int FinishBackground();
+
     std::vector<Pending> pending_;
     std::unordered_set<std::uint64_t> keys_;
     std::uint64_t bytes_ = 0;
     std::shared_ptr<SharedFolder> lastFolder_;
+    // The batch being committed in the background: the copies belong to its thread until it is
+    // joined; the keys stay with the owner.
+    std::vector<Pending> committing_;
+    std::unordered_set<std::uint64_t> committingKeys_;
+    std::thread committer_;
+    int committed_ = 0;
+    std::size_t count_;  // the bound of this batch: the first ones are small
+    std::chrono::steady_clock::time_point first_;
+    std::atomic<std::int32_t>* const named_;
 };
 
 // The same for two drive paths.

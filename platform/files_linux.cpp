@@ -3,7 +3,6 @@
 #include <linux/magic.h>
 #include <pthread.h>
 #include <sys/file.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/vfs.h>
@@ -13,6 +12,7 @@
 #include <atomic>
 #include <cerrno>
 #include <charconv>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -742,10 +742,16 @@ Written LinkUnnamed(int fd, int dirFd, const char* name) {
     return errno == EEXIST ? Written::kFailed : Written::kUnsupported;
 }
 
-// A batch waits for at most this many copies (each holds an open file) and bytes. Flushing a
-// volume costs little more for a batch than for one file; the bounds keep the descriptors in use
-// well inside the process's limit and the work a power cut can undo small.
-constexpr std::uint64_t kBatchBytes = std::uint64_t{128} << 20;
+// A batch waits for at most this many copies and bytes. A flush of the volume costs about as
+// much for a large batch as for one file (it is the device's flush that costs); the bounds keep
+// the memory of a batch small and the work a power cut can undo limited. Waiting copies hold no
+// open descriptor.
+constexpr std::size_t kBatchCount = 2048;
+// The first batches of a pass are small and grow, and no copy waits much longer than this, so
+// that the count of copies moves soon and steadily.
+constexpr std::size_t kFirstBatchCount = 16;
+constexpr std::chrono::milliseconds kBatchAge{400};
+constexpr std::uint64_t kBatchBytes = std::uint64_t{256} << 20;
 // Files at least this large are handed to the device as soon as they are written, so that the
 // disk works while the next files are copied and the flush finds little left to do.
 constexpr std::uint64_t kEarlyWritebackSize = std::uint64_t{1} << 20;
@@ -754,17 +760,8 @@ std::atomic<std::size_t> gTestBatchCount{0};
 std::atomic<std::uint64_t> gTestBatchBytes{0};
 
 std::size_t BatchCount() {
-    if (const std::size_t forTests = gTestBatchCount.load(std::memory_order_relaxed)) {
-        return forTests;
-    }
-    static const std::size_t count = [] {
-        struct rlimit limit {};
-        if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) {
-            return std::size_t{256};
-        }
-        return std::clamp<std::size_t>(static_cast<std::size_t>(limit.rlim_cur / 8), 4, 256);
-    }();
-    return count;
+    const std::size_t forTests = gTestBatchCount.load(std::memory_order_relaxed);
+    return forTests != 0 ? forTests : kBatchCount;
 }
 
 // Names that a case-insensitive file system may take for one fall on one key: ASCII letters
@@ -895,32 +892,36 @@ Written WriteCopy(int in, const struct stat& source, int toFd, const timespec (&
 
 // --- Batches of copies ---------------------------------------------------------------------
 
-// The destination folder of waiting copies, with a descriptor of its own: the walk may close
-// its folder before the batch is committed.
+// The destination folder of waiting copies, with a descriptor of its own (the walk may close its
+// folder before the batch is committed). The descriptor holds a shared lock on the folder for as
+// long as copies wait there under temporary names: a pass that looks for leftovers leaves the
+// temporary files of a folder alone while anyone holds it.
 struct CopyBatch::SharedFolder {
     UniqueFd fd;
     std::uint64_t id = 0;
     std::uint64_t device = 0;
-    Directory::Durability durability = Directory::Durability::kVolume;
-    bool restamps = false;
 };
 
 struct CopyBatch::Pending {
     std::shared_ptr<SharedFolder> folder;
-    UniqueFd out;
     std::string toName;
-    char temporary[64] = "";  // empty for an unnamed file
+    char temporary[64] = "";
     bool failIfExists = false;
-    timespec times[2] = {};
 };
 
-CopyBatch::CopyBatch() = default;
+CopyBatch::CopyBatch(std::atomic<std::int32_t>* named) : count_(kFirstBatchCount), named_(named) {}
+
+bool CopyBatch::Named(bool named) {
+    if (named && named_ != nullptr) {
+        named_->fetch_add(1, std::memory_order_relaxed);
+    }
+    return named;
+}
 
 CopyBatch::~CopyBatch() {
+    FinishBackground();
     for (const Pending& copy : pending_) {
-        if (copy.temporary[0] != '\0') {
-            ::unlinkat(copy.folder->fd.get(), copy.temporary, 0);
-        }
+        ::unlinkat(copy.folder->fd.get(), copy.temporary, 0);
     }
 }
 
@@ -929,8 +930,13 @@ bool CopyBatch::Empty() const {
 }
 
 bool CopyBatch::Full() const {
+    if (pending_.empty()) {
+        return false;
+    }
     const std::uint64_t forTests = gTestBatchBytes.load(std::memory_order_relaxed);
-    return pending_.size() >= BatchCount() || bytes_ >= (forTests != 0 ? forTests : kBatchBytes);
+    return pending_.size() >= std::min(count_, BatchCount()) ||
+           bytes_ >= (forTests != 0 ? forTests : kBatchBytes) ||
+           std::chrono::steady_clock::now() - first_ >= kBatchAge;
 }
 
 void SetCopyBatchBoundsForTests(std::size_t count, std::uint64_t bytes) {
@@ -939,7 +945,31 @@ void SetCopyBatchBoundsForTests(std::size_t count, std::uint64_t bytes) {
 }
 
 bool CopyBatch::MayHold(const Directory& to, std::string_view name) const {
-    return !keys_.empty() && keys_.contains(NameKey(to.Device(), to.Inode(), name));
+    if (keys_.empty() && committingKeys_.empty()) {
+        return false;
+    }
+    const std::uint64_t key = NameKey(to.Device(), to.Inode(), name);
+    return keys_.contains(key) || committingKeys_.contains(key);
+}
+
+std::shared_ptr<CopyBatch::SharedFolder> CopyBatch::FolderOf(const Directory& to) {
+    if (lastFolder_ && lastFolder_->id == to.Id()) {
+        return lastFolder_;
+    }
+    auto folder = std::make_shared<SharedFolder>();
+    // A descriptor of its own, so that the lock lasts exactly as long as the batch needs it.
+    folder->fd.Reset(RetryOpenAt(to.NativeHandle(), ".", O_RDONLY | O_DIRECTORY));
+    if (!folder->fd.valid()) {
+        return nullptr;
+    }
+    folder->id = to.Id();
+    folder->device = to.Device();
+    // Waits only while a pass clears leftovers out of the folder, a moment. Where the file
+    // system refuses locks, the copies go without.
+    while (::flock(folder->fd.get(), LOCK_SH) != 0 && errno == EINTR) {
+    }
+    lastFolder_ = folder;
+    return folder;
 }
 
 CopyBatch::Added CopyBatch::Add(const Directory& from, const std::string& name, const Directory& to,
@@ -978,149 +1008,215 @@ CopyBatch::Added CopyBatch::Add(const Directory& from, const std::string& name, 
         ::posix_fadvise(in.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
     }
 
-    Pending copy;
-    copy.failIfExists = failIfExists;
     // The access time is given too (the source's): some FUSE drivers ignore a last-write time
     // that comes without one. The last-write time is the original platform's; on FAT the driver
     // is given what makes it store the local time the original platform would.
     const FileTime original =
         lastWrite ? *lastWrite
                   : OriginalTimeOn(source.st_dev, FileTimeFromTimespec(source.st_mtim));
-    copy.times[0] = source.st_atim;
-    copy.times[1] = TimespecFromFileTime(DriverTimeOn(to.Device(), original));
-    // A new name is best given by linking an unnamed file: nothing is left behind even by a
-    // crash. Where the file system cannot, a hidden temporary file is renamed.
+    const timespec times[2] = {source.st_atim,
+                               TimespecFromFileTime(DriverTimeOn(to.Device(), original))};
+    // A copy that waits in the batch does so under a temporary name, so that it needs no open
+    // descriptor meanwhile and a batch can be large. A copy named at once is best written as an
+    // unnamed file: nothing is left behind even by a crash.
+    const Directory::Durability durability = to.CopyDurability();
+    // The folder is held before a temporary file is made in it: a file just made is not locked
+    // yet, and must not be taken for a leftover.
+    std::shared_ptr<SharedFolder> folder;
+    try {
+        folder = FolderOf(to);
+    } catch (const std::exception&) {
+    }
+    const bool waits = durability == Directory::Durability::kVolume && folder;
+    char temporary[64] = "";
+    UniqueFd out;
     Written written = Written::kUnsupported;
-    if (failIfExists) {
-        written = WriteCopy(in.get(), source, toFd, copy.times, true, copy.temporary, copy.out);
+    if (failIfExists && !waits) {
+        written = WriteCopy(in.get(), source, toFd, times, true, temporary, out);
         if (written == Written::kUnsupported && ::lseek(in.get(), 0, SEEK_SET) != 0) {
             return Added::kFailed;
         }
     }
     if (written == Written::kUnsupported) {
-        written = WriteCopy(in.get(), source, toFd, copy.times, false, copy.temporary, copy.out);
+        written = WriteCopy(in.get(), source, toFd, times, false, temporary, out);
     }
     if (written != Written::kDone) {
         return Added::kFailed;
     }
 
-    const Directory::Durability durability = to.CopyDurability();
-    if (durability == Directory::Durability::kNone) {
-        return GiveName(copy.out.get(), toFd, copy.temporary, toName.c_str(), failIfExists,
-                        to.RestampsOnRename(), copy.times)
+    bool waiting = false;
+    if (waits) {
+        try {
+            if (pending_.capacity() == 0) {
+                pending_.reserve(BatchCount());
+            }
+            Pending copy;
+            copy.folder = folder;
+            copy.toName = toName;
+            std::copy(std::begin(temporary), std::end(temporary), copy.temporary);
+            copy.failIfExists = failIfExists;
+            keys_.insert(NameKey(to.Device(), to.Inode(), toName));
+            pending_.push_back(std::move(copy));
+            waiting = true;
+            if (pending_.size() == 1) {
+                first_ = std::chrono::steady_clock::now();
+            }
+        } catch (const std::exception&) {
+        }
+    }
+    if (!waiting) {
+        // Named now, once its data is on the device (where the medium keeps it).
+        if (durability != Directory::Durability::kNone && ::fsync(out.get()) != 0) {
+            if (temporary[0] != '\0') {
+                ::unlinkat(toFd, temporary, 0);
+            }
+            return Added::kFailed;
+        }
+        return Named(GiveName(out.get(), toFd, temporary, toName.c_str(), failIfExists,
+                              to.RestampsOnRename(), times))
                    ? Added::kNamed
                    : Added::kFailed;
     }
-
-    // From here on nothing may fail without removing the temporary file.
-    try {
-        if (!lastFolder_ || lastFolder_->id != to.Id()) {
-            auto folder = std::make_shared<SharedFolder>();
-            folder->fd.Reset(::fcntl(toFd, F_DUPFD_CLOEXEC, 0));
-            folder->id = to.Id();
-            folder->device = to.Device();
-            folder->durability = durability;
-            folder->restamps = to.RestampsOnRename();
-            if (!folder->fd.valid()) {
-                throw std::runtime_error("no descriptor");
-            }
-            lastFolder_ = std::move(folder);
-        }
-        copy.folder = lastFolder_;
-        copy.toName = toName;
-        if (pending_.capacity() == 0) {
-            pending_.reserve(BatchCount());
-        }
-        keys_.insert(NameKey(to.Device(), to.Inode(), toName));
-        pending_.push_back(std::move(copy));
-    } catch (const std::exception&) {
-        if (copy.temporary[0] != '\0') {
-            ::unlinkat(toFd, copy.temporary, 0);
-        }
-        return Added::kFailed;
-    }
     bytes_ += size;
-    if (durability == Directory::Durability::kVolume && size >= kEarlyWritebackSize) {
-        ::sync_file_range(pending_.back().out.get(), 0, 0, SYNC_FILE_RANGE_WRITE);
+    if (size >= kEarlyWritebackSize) {
+        ::sync_file_range(out.get(), 0, 0, SYNC_FILE_RANGE_WRITE);
     }
     return Added::kWaiting;
 }
 
+int CopyBatch::FinishBackground() {
+    if (!committer_.joinable()) {
+        return 0;
+    }
+    committer_.join();
+    committingKeys_.clear();
+    return std::exchange(committed_, 0);
+}
+
 int CopyBatch::Commit() {
+    const int background = FinishBackground();
+    const int named = CommitCopies(pending_);
+    keys_.clear();
+    bytes_ = 0;
+    lastFolder_.reset();
+    return background + named;
+}
+
+int CopyBatch::CommitInBackground() {
+    const int background = FinishBackground();
+    if (pending_.empty()) {
+        return background;
+    }
+    try {
+        committing_.swap(pending_);
+        committingKeys_.swap(keys_);
+        committer_ = std::thread([this] { committed_ = CommitCopies(committing_); });
+    } catch (const std::exception&) {
+        committing_.swap(pending_);
+        committingKeys_.swap(keys_);
+        return background + Commit();
+    }
+    bytes_ = 0;
+    count_ = std::min(count_ * 2, BatchCount());
+    // The folder's lock goes with the last copy that waits in it.
+    lastFolder_.reset();
+    return background;
+}
+
+int CopyBatch::CommitCopies(std::vector<Pending>& copies) {
     // The volumes flushed for this batch, and whether the flush succeeded. A batch rarely spans
     // more than one volume.
     std::vector<std::pair<std::uint64_t, bool>> flushed;
     int named = 0;
-    for (Pending& copy : pending_) {
+    for (Pending& copy : copies) {
         const SharedFolder& folder = *copy.folder;
-        bool durable = true;
-        if (folder.durability == Directory::Durability::kEachFile) {
-            durable = ::fsync(copy.out.get()) == 0;
-        } else if (folder.durability == Directory::Durability::kVolume) {
-            const auto found =
-                std::find_if(flushed.begin(), flushed.end(),
-                             [&](const auto& volume) { return volume.first == folder.device; });
-            if (found != flushed.end()) {
-                durable = found->second;
-            } else {
-                durable = ::syncfs(copy.out.get()) == 0;
-                flushed.emplace_back(folder.device, durable);
-            }
+        const auto found = std::find_if(flushed.begin(), flushed.end(), [&](const auto& volume) {
+            return volume.first == folder.device;
+        });
+        bool durable = false;
+        if (found != flushed.end()) {
+            durable = found->second;
+        } else {
+            durable = ::syncfs(folder.fd.get()) == 0;
+            flushed.emplace_back(folder.device, durable);
         }
-        if (durable) {
-            named += GiveName(copy.out.get(), folder.fd.get(), copy.temporary, copy.toName.c_str(),
-                              copy.failIfExists, folder.restamps, copy.times)
-                         ? 1
-                         : 0;
-        } else if (copy.temporary[0] != '\0') {
-            ::unlinkat(folder.fd.get(), copy.temporary, 0);
+        const int dirFd = folder.fd.get();
+        if (durable && (copy.failIfExists
+                            ? RenameNoReplace(dirFd, copy.temporary, dirFd, copy.toName.c_str())
+                            : ::renameat(dirFd, copy.temporary, dirFd, copy.toName.c_str()) == 0)) {
+            named += Named(true) ? 1 : 0;
+        } else {
+            ::unlinkat(dirFd, copy.temporary, 0);
         }
-        copy.temporary[0] = '\0';
     }
-    pending_.clear();
-    keys_.clear();
-    bytes_ = 0;
+    copies.clear();
     return named;
 }
 
-bool RemoveLeftoverCopy(const Directory& folder, const std::string& name) {
-    if (!folder.IsOpen() || !IsTemporaryCopyName(name)) {
-        return false;
+namespace {
+
+// A lock on the folder that no pass with copies waiting in it holds a share of; nullopt while one
+// does (or where the file system refuses such locks): then its temporary files are left alone.
+UniqueFd LockFolderForCleaning(int dirFd) {
+    UniqueFd folder(RetryOpenAt(dirFd, ".", O_RDONLY | O_DIRECTORY));
+    if (folder.valid() && ::flock(folder.get(), LOCK_EX | LOCK_NB) != 0) {
+        folder.Reset();
     }
-    const int dirFd = folder.NativeHandle();
-    const UniqueFd file(
-        RetryOpenAt(dirFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY));
+    return folder;
+}
+
+bool RemoveIfFree(int dirFd, const char* name) {
+    const UniqueFd file(RetryOpenAt(dirFd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY));
     struct stat opened {};
     if (!file.valid() || ::fstat(file.get(), &opened) != 0 || !S_ISREG(opened.st_mode)) {
         return false;
     }
-    // A shared lock is refused while a copy holds its exclusive one (also across computers where
-    // the network file system keeps locks; a shared lock needs no write access there).
+    // A shared lock is refused while a copy writing the file holds its exclusive one (also across
+    // computers where the network file system keeps locks; a shared lock needs no write access).
     if (::flock(file.get(), LOCK_SH | LOCK_NB) != 0) {
         return false;
     }
     // The name must still be the file that was found free.
     struct stat named {};
-    if (::fstatat(dirFd, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0 ||
-        named.st_dev != opened.st_dev || named.st_ino != opened.st_ino) {
+    if (::fstatat(dirFd, name, &named, AT_SYMLINK_NOFOLLOW) != 0 || named.st_dev != opened.st_dev ||
+        named.st_ino != opened.st_ino) {
         return false;
     }
-    return ::unlinkat(dirFd, name.c_str(), 0) == 0;
+    return ::unlinkat(dirFd, name, 0) == 0;
+}
+
+}  // namespace
+
+bool RemoveLeftoverCopy(const Directory& folder, const std::string& name) {
+    if (!folder.IsOpen() || !IsTemporaryCopyName(name)) {
+        return false;
+    }
+    const UniqueFd lock = LockFolderForCleaning(folder.NativeHandle());
+    return lock.valid() && RemoveIfFree(lock.get(), name.c_str());
 }
 
 void Directory::RemoveLeftoverCopies() const {
     if (fd_ < 0) {
         return;
     }
-    // A listing of its own: this folder's listing may be in use.
+    // A listing of its own: this folder's listing may be in use. The folder is listed first and
+    // locked only where there is something to remove.
     Directory listing(RetryOpenAt(fd_, ".", O_RDONLY | O_DIRECTORY));
     if (!listing.IsOpen()) {
         return;
     }
+    UniqueFd lock;
     while (const auto name = listing.Next()) {
-        if (name->starts_with(kTemporaryPrefix) && IsTemporaryCopyName(*name)) {
-            RemoveLeftoverCopy(*this, std::string(*name));
+        if (!name->starts_with(kTemporaryPrefix) || !IsTemporaryCopyName(*name)) {
+            continue;
         }
+        if (!lock.valid()) {
+            lock = LockFolderForCleaning(fd_);
+            if (!lock.valid()) {
+                return;
+            }
+        }
+        RemoveIfFree(lock.get(), std::string(*name).c_str());
     }
 }
 

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <iostream>
+#include <optional>
 #include <random>
 #include <thread>
 
@@ -53,14 +54,22 @@ TEST_F(Cancel, ThreadingClearingContinueAtAnyMomentLosesAndCorruptsNothing) {
         BuildTree(destination_, existing);
         const Tree before = ReadTree(destination_);
 
-        // The moment: after some number of copies, and then a few more turns of the scheduler.
-        const int copiesFirst = std::uniform_int_distribution<int>(0, 20)(random);
+        // The moment: after the display has moved on some number of times, and then a few more
+        // turns of the scheduler. (Not after some number of copies: copies are counted when
+        // their batch is named, which may be at the end of the pass.)
+        const int entriesFirst = std::uniform_int_distribution<int>(0, 24)(random);
         const int turnsAfter = std::uniform_int_distribution<int>(0, 200)(random);
         progress_.FilesCopied = 0;
         progress_.Continue = true;
         std::atomic<bool> done{false};
         std::thread canceller([&] {
-            while (progress_.FilesCopied < copiesFirst && !done) {
+            std::optional<std::string> shown = progress_.SourcePath.Get();
+            for (int moves = 0; moves < entriesFirst && !done;) {
+                std::optional<std::string> now = progress_.SourcePath.Get();
+                if (now != shown) {
+                    shown = std::move(now);
+                    ++moves;
+                }
                 std::this_thread::yield();
             }
             for (int turn = 0; turn < turnsAfter && !done; ++turn) {
