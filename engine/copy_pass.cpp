@@ -79,9 +79,6 @@ public:
         auto destinationFolder = platform::Directory::Open(destination);
         if (destinationFolder) {
             destinationRoot_ = IdentityOf(*destinationFolder);
-            if (created == 0) {
-                destinationFolder->RemoveLeftoverCopies();
-            }
         }
         path_.push_back(IdentityOf(*sourceFolder));
         Folder(*sourceFolder,
@@ -160,6 +157,10 @@ private:
     void Folder(platform::Directory& source, const Target destination) {
         const std::size_t sourceLength = source_.size();
         const std::size_t destinationLength = destination_.size();
+        // A folder that was there before the pass may hold what an interrupted copy left.
+        if (destination.folder != nullptr && !destination.fresh) {
+            destination.folder->RemoveLeftoverCopies();
+        }
         while (Continue()) {
             const auto entry = source.Next();
             if (!entry) {
@@ -271,9 +272,6 @@ private:
         if (const platform::Directory* const folder = parentDestination.folder) {
             if (!parentDestination.fresh) {
                 destination = folder->OpenChild(name_);
-                if (destination) {
-                    destination->RemoveLeftoverCopies();
-                }
             }
             if (!destination && folder->MakeChild(name_)) {
                 destination = folder->OpenChild(name_);
@@ -289,9 +287,6 @@ private:
             }
             destination = platform::Directory::Open(destination_);
             fresh = created > 0;
-            if (destination && !fresh) {
-                destination->RemoveLeftoverCopies();
-            }
         }
 
         path_.push_back(IdentityOf(*source));
