@@ -1,6 +1,10 @@
 #include "engine/copy_pass.h"
 
+#include <algorithm>
+#include <condition_variable>
 #include <exception>
+#include <list>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -33,6 +37,20 @@ namespace {
 
 constexpr std::string_view kListingPattern = "\\*.*";
 
+// Threads of a pass: one per core, at least two (a thread waiting for the disk leaves its core
+// to the other), at most a handful (the disk, not the cores, sets the pace beyond that).
+constexpr unsigned kMinWorkers = 2;
+constexpr unsigned kMaxWorkers = 4;
+std::atomic<unsigned> gWorkers{0};
+
+unsigned WorkerCount() {
+    const unsigned chosen = gWorkers.load(std::memory_order_relaxed);
+    if (chosen != 0) {
+        return std::min(chosen, kMaxWorkers * 4);
+    }
+    return std::clamp(std::thread::hardware_concurrency(), kMinWorkers, kMaxWorkers);
+}
+
 struct Identity {
     std::uint64_t device = 0;
     std::uint64_t inode = 0;
@@ -52,71 +70,141 @@ struct Target {
     bool fresh = false;
 };
 
-// One pass over a tree. The walk works on open folders (names resolved relative to their
-// folder, one listing open per level) and keeps one source and one destination path text that
-// grow and shrink with it; their only use is the progress display and the path limit.
-class Walk {
+// A destination folder that a level of the pass works in. Two source folders may lead into one
+// destination folder (names that FAT takes for one, links in the destination); their levels
+// take turns there as they would in a pass of one thread, so that every name is decided
+// against what the earlier level left.
+struct Holding {
+    Identity folder;
+    int worker;  // kQueued while the level waits for a thread
+};
+constexpr int kQueued = -2;
+using Holdings = std::list<Holding>;
+
+// A folder whose pass is handed to another thread: its open folders, the paths shown for it
+// and the source folders above it.
+struct Task {
+    platform::Directory source;
+    std::optional<platform::Directory> destination;
+    bool fresh = false;
+    std::string sourcePath;
+    std::string destinationPath;
+    std::vector<Identity> path;
+    std::optional<Holdings::iterator> holding;
+};
+
+class Walker;
+class Pass;
+
+// Gives a destination folder up at the end of its level, however the level ends.
+struct Released {
+    Pass& pass;
+    std::optional<Holdings::iterator>& holding;
+    ~Released();
+};
+
+// What the threads of one pass share: the copies waiting for their names, the count, the
+// folders handed on, and which thread shows its paths in the progress record. A thread that
+// meets a subfolder hands it on only when another thread is idle, so that nothing waits in a
+// queue longer than a moment and the queue never holds more than there are threads.
+class Pass {
 public:
-    Walk(bool subfolders, CopyProgress* progress)
+    Pass(bool subfolders, CopyProgress* progress)
         : subfolders_(subfolders),
           progress_(progress),
           batch_(progress != nullptr ? &progress->FilesCopied : nullptr) {}
 
-    std::int32_t Run(std::string_view source, std::string_view destination) {
-        source_.assign(source);
-        destination_.assign(destination);
-        if (!PublishFolderStart()) {
-            return -1;
-        }
-        auto sourceFolder = platform::Directory::Open(source);
-        if (!sourceFolder) {
-            return -1;
-        }
-        const std::int32_t created = CreateFolderPath(destination);
-        if (created < 0) {
-            return -2;
-        }
-        auto destinationFolder = platform::Directory::Open(destination);
-        if (destinationFolder) {
-            destinationRoot_ = IdentityOf(*destinationFolder);
-        }
-        path_.push_back(IdentityOf(*sourceFolder));
-        Folder(*sourceFolder,
-               Target{destinationFolder ? &*destinationFolder : nullptr, created > 0});
-        Commit();
-        return copied_;
-    }
+    std::int32_t Run(std::string_view source, std::string_view destination);
 
-    // Names what is finished (also when the walk has to be abandoned) and answers the files
-    // copied so far.
-    std::int32_t Finish() {
-        try {
-            Commit();
-        } catch (const std::exception&) {
-        }
-        return copied_;
-    }
-
-private:
-    // A copy counts once it has its name; the batch counts it in the progress record as it
-    // names it.
-    void Counted(int named) { copied_ += named; }
-
-    void Commit() { Counted(batch_.Commit()); }
+    const bool subfolders_;
+    CopyProgress* const progress_;
+    std::optional<Identity> destinationRoot_;
+    platform::CopyBatch batch_;
+    std::atomic<std::int32_t> copied_{0};
 
     bool Continue() const {
-        return progress_ == nullptr || progress_->Continue.load(std::memory_order_relaxed);
+        return !abandoned_.load(std::memory_order_relaxed) &&
+               (progress_ == nullptr || progress_->Continue.load(std::memory_order_relaxed));
+    }
+    void Counted(int named) { copied_.fetch_add(named, std::memory_order_relaxed); }
+
+    // One thread at a time shows its paths, so that source and destination shown belong
+    // together and the threads do not queue at the display.
+    bool ClaimDisplay(int worker) {
+        int owner = display_.load(std::memory_order_relaxed);
+        return owner == worker ||
+               (owner == -1 && display_.compare_exchange_strong(owner, worker));
     }
 
-    void Publish(std::string_view source, std::string_view destination) {
-        if (progress_ != nullptr) {
-            progress_->SourcePath.Set(source);
-            progress_->DestinationPath.Set(destination);
+    // Hands a level on when a thread is idle; false when none is.
+    bool HandOn(Task& task);
+
+    // The destination folder `folder` becomes the working place of a level of `worker`.
+    // `mayBeShared`: the folder was there before (a fresh one cannot be another level's yet);
+    // then the level waits while another level works there, unless that level waits, directly
+    // or not, for this worker.
+    Holdings::iterator Hold(const Identity& folder, int worker, bool mayBeShared);
+    void Release(Holdings::iterator holding);
+
+private:
+    friend class Walker;
+    void Work(int worker);
+    void RunTask(Walker& walker, Task& task);
+    int BlockerOf(const Identity& folder, int worker) const;
+
+    std::atomic<bool> abandoned_{false};
+    std::atomic<int> display_{-1};
+
+    std::mutex mutex_;  // guards everything below
+    std::condition_variable wake_;
+    std::condition_variable released_;
+    std::vector<Task> tasks_;
+    std::atomic<unsigned> idle_{0};
+    unsigned workers_ = 1;
+    bool done_ = false;
+    Holdings holdings_;
+    std::vector<int> waitingOn_;
+    int waiters_ = 0;
+};
+
+// One thread's part of a pass. The walk works on open folders (names resolved relative to their
+// folder, one listing open per level) and keeps one source and one destination path text that
+// grow and shrink with it; their only use is the progress display and the path limit.
+class Walker {
+public:
+    Walker(Pass& pass, int worker) : pass_(pass), worker_(worker) {}
+
+    // The pass of one folder and, as far as no other thread takes them, its subfolders.
+    void Run(Task& task) {
+        source_ = std::move(task.sourcePath);
+        destination_ = std::move(task.destinationPath);
+        path_ = std::move(task.path);
+        Folder(task.source,
+               Target{task.destination ? &*task.destination : nullptr, task.fresh});
+    }
+
+    // At the end of the pass the display shows what the pass of one thread would have left
+    // there: the last entry of the top folder, or its listing pattern when there was none.
+    void PublishTopEntry() {
+        if (pass_.progress_ == nullptr) {
+            return;
         }
+        pass_.display_.store(worker_, std::memory_order_relaxed);
+        if (!topEntry_) {
+            PublishFolderStart();
+            return;
+        }
+        const std::size_t sourceLength = source_.size();
+        const std::size_t destinationLength = destination_.size();
+        Join(source_, sourceLength, *topEntry_);
+        Join(destination_, destinationLength, *topEntry_);
+        Publish(source_, destination_);
+        source_.resize(sourceLength);
+        destination_.resize(destinationLength);
     }
 
-    // A folder's pass shows its listing pattern and an empty destination. False when the pattern
-    // does not fit the path limit: such a folder cannot be listed.
+    // The listing pattern of a folder as shown when its pass starts, false when it does not fit
+    // the path limit: such a folder cannot be listed.
     bool PublishFolderStart() {
         const std::size_t length = source_.size();
         const std::string_view pattern =
@@ -124,12 +212,31 @@ private:
         if (length + pattern.size() > kMaxPathLength) {
             return false;
         }
-        if (progress_ != nullptr) {
+        if (pass_.progress_ != nullptr) {
             source_.append(pattern);
             Publish(source_, {});
             source_.resize(length);
         }
         return true;
+    }
+
+    void SetPaths(std::string_view source, std::string_view destination) {
+        source_.assign(source);
+        destination_.assign(destination);
+    }
+
+    // Leaves the display to whichever thread works next.
+    void LeaveDisplay() {
+        int owner = worker_;
+        pass_.display_.compare_exchange_strong(owner, -1);
+    }
+
+private:
+    void Publish(std::string_view source, std::string_view destination) {
+        if (pass_.progress_ != nullptr && pass_.ClaimDisplay(worker_)) {
+            pass_.progress_->SourcePath.Set(source);
+            pass_.progress_->DestinationPath.Set(destination);
+        }
     }
 
     // folder + "\" + name; a drive root ("E:\") already ends with its backslash.
@@ -140,7 +247,7 @@ private:
     }
 
     bool OnCurrentPath(const Identity& folder) const {
-        if (destinationRoot_ && folder == *destinationRoot_) {
+        if (pass_.destinationRoot_ && folder == *pass_.destinationRoot_) {
             return true;  // the destination lies inside the source: never copy it into itself
         }
         for (const Identity& ancestor : path_) {
@@ -152,8 +259,6 @@ private:
     }
 
     // Lists one source folder and handles its entries in the order the file system gives them.
-    // Copies are counted when their batch gives them their names, so the count of the whole
-    // pass is kept in copied_ rather than level by level.
     void Folder(platform::Directory& source, const Target destination) {
         const std::size_t sourceLength = source_.size();
         const std::size_t destinationLength = destination_.size();
@@ -161,7 +266,7 @@ private:
         if (destination.folder != nullptr && !destination.fresh) {
             destination.folder->RemoveLeftoverCopies();
         }
-        while (Continue()) {
+        while (pass_.Continue()) {
             const auto entry = source.Next();
             if (!entry) {
                 break;
@@ -179,6 +284,9 @@ private:
             }
             Publish(source_, destination_);
             name_.assign(*entry);
+            if (depth_ == 0 && pass_.progress_ != nullptr) {
+                topEntry_ = name_;
+            }
             Entry(source, destination, source.LastKind());
         }
         source_.resize(sourceLength);
@@ -203,7 +311,7 @@ private:
         }
         if (kind == platform::EntryKind::kFolder) {
             // Without subfolders a folder takes the file road, where its copy can only fail.
-            if (!subfolders_) {
+            if (!pass_.subfolders_) {
                 return;
             }
             Subfolder(source, destination);
@@ -215,13 +323,14 @@ private:
             return;  // FIFOs, devices and sockets are not copied; nor is anything into nothing
         }
 
+        platform::CopyBatch& batch = pass_.batch_;
         std::optional<platform::FindData> existing;
         if (!destination.fresh) {
             // A waiting copy that the file system may take for this name (one differing only in
             // case, on FAT) is named first: the decision must see the folder as it would be had
             // every earlier copy been made at once.
-            if (batch_.MayHold(*destination.folder, name_)) {
-                Commit();
+            if (batch.MayHold(*destination.folder, name_)) {
+                pass_.Counted(batch.Commit());
             }
             existing = destination.folder->Lookup(name_);
         }
@@ -241,14 +350,15 @@ private:
         // refuses to replace whatever appears in the meantime.
         const std::optional<platform::FileTime> sourceTime =
             data ? std::optional(data->lastWriteTime) : std::nullopt;
-        switch (batch_.Add(source, name_, *destination.folder, name_, !existing, sourceTime)) {
+        switch (batch.Add(writer_, source, name_, *destination.folder, name_, !existing,
+                          sourceTime)) {
             case platform::CopyBatch::Added::kNamed:
-                Counted(1);
+                pass_.Counted(1);
                 break;
             case platform::CopyBatch::Added::kWaiting:
                 // The disk takes the batch while the walk goes on with the next one.
-                if (batch_.Full()) {
-                    Counted(batch_.CommitInBackground());
+                if (batch.Full()) {
+                    pass_.Counted(batch.CommitInBackground());
                 }
                 break;
             case platform::CopyBatch::Added::kFailed:
@@ -256,8 +366,9 @@ private:
         }
     }
 
-    // The pass of one subfolder. A subfolder that cannot be listed (or leads back onto the
-    // current path), or whose destination folder cannot be made, is passed over.
+    // The pass of one subfolder, here or on an idle thread. A subfolder that cannot be listed
+    // (or leads back onto the current path), or whose destination folder cannot be made, is
+    // passed over. The destination folder is opened or made here, in the listing's order.
     void Subfolder(platform::Directory& parent, const Target parentDestination) {
         if (!PublishFolderStart()) {
             return;
@@ -288,24 +399,246 @@ private:
             destination = platform::Directory::Open(destination_);
             fresh = created > 0;
         }
+        fresh = fresh && destination.has_value();
 
-        path_.push_back(IdentityOf(*source));
-        Folder(*source, Target{destination ? &*destination : nullptr, fresh && destination});
-        path_.pop_back();
+        Task task;
+        task.path.reserve(path_.size() + 1);
+        task.path = path_;
+        task.path.push_back(IdentityOf(*source));
+        if (destination) {
+            task.holding = pass_.Hold(IdentityOf(*destination), worker_, !fresh);
+        }
+        const Released released{pass_, task.holding};
+        task.source = std::move(*source);
+        task.destination = std::move(destination);
+        task.fresh = fresh;
+        if (pass_.idle_.load(std::memory_order_relaxed) != 0) {
+            task.sourcePath = source_;
+            task.destinationPath = destination_;
+            if (pass_.HandOn(task)) {
+                return;  // the holding went with the task
+            }
+        }
+        // No thread is idle: the subfolder's pass runs here.
+        std::swap(path_, task.path);
+        const struct Restore {
+            std::vector<Identity>& path;
+            std::vector<Identity>& saved;
+            ~Restore() { std::swap(path, saved); }
+        } restore{path_, task.path};
+        ++depth_;
+        const struct Up {
+            int& depth;
+            ~Up() { --depth; }
+        } up{depth_};
+        Folder(task.source,
+               Target{task.destination ? &*task.destination : nullptr, task.fresh});
     }
 
-    const bool subfolders_;
-    CopyProgress* const progress_;
+    Pass& pass_;
+    const int worker_;
+    platform::CopyBatch::Writer writer_;
     std::string source_;
     std::string destination_;
     std::string name_;
     std::vector<Identity> path_;  // the source folders from the top down to the current one
-    std::optional<Identity> destinationRoot_;
-    platform::CopyBatch batch_;
-    std::int32_t copied_ = 0;
+    int depth_ = 0;               // of the current folder below the one the walker started in
+    std::optional<std::string> topEntry_;  // the last entry shown in the top folder
 };
 
+bool Pass::HandOn(Task& task) {
+    if (idle_.load(std::memory_order_relaxed) == 0 || !Continue()) {
+        return false;
+    }
+    {
+        const std::lock_guard lock(mutex_);
+        if (idle_.load(std::memory_order_relaxed) <= tasks_.size()) {
+            return false;
+        }
+        tasks_.push_back(std::move(task));
+        if (tasks_.back().holding) {
+            (*tasks_.back().holding)->worker = kQueued;
+        }
+        task.holding.reset();
+    }
+    wake_.notify_one();
+    return true;
+}
+
+int Pass::BlockerOf(const Identity& folder, int worker) const {
+    for (const Holding& holding : holdings_) {
+        if (holding.folder != folder || holding.worker == worker) {
+            continue;
+        }
+        // A queued level is taken up by an idle thread, never by this one.
+        for (int other = holding.worker, steps = 0; other >= 0 && steps <= int(workers_);
+             other = waitingOn_[other], ++steps) {
+            if (other == worker) {
+                return -1;  // that level waits for this one: both go on
+            }
+        }
+        return holding.worker;
+    }
+    return -1;
+}
+
+Holdings::iterator Pass::Hold(const Identity& folder, int worker, bool mayBeShared) {
+    std::unique_lock lock(mutex_);
+    if (mayBeShared) {
+        for (int blocker = BlockerOf(folder, worker); blocker != -1;
+             blocker = BlockerOf(folder, worker)) {
+            waitingOn_[worker] = blocker;
+            ++waiters_;
+            // Every change that may end the wait wakes it; the time limit only bounds a wake-up
+            // missed between two threads that take each other's turn.
+            released_.wait_for(lock, std::chrono::milliseconds(50));
+            --waiters_;
+        }
+        waitingOn_[worker] = -1;
+    }
+    holdings_.push_front(Holding{folder, worker});
+    return holdings_.begin();
+}
+
+void Pass::Release(Holdings::iterator holding) {
+    bool wake = false;
+    {
+        const std::lock_guard lock(mutex_);
+        holdings_.erase(holding);
+        wake = waiters_ > 0;
+    }
+    if (wake) {
+        released_.notify_all();
+    }
+}
+
+Released::~Released() {
+    if (holding) {
+        pass.Release(*std::exchange(holding, std::nullopt));
+    }
+}
+
+void Pass::RunTask(Walker& walker, Task& task) {
+    const Released released{*this, task.holding};
+    try {
+        if (Continue()) {
+            walker.Run(task);
+        }
+    } catch (const std::exception&) {
+        // As the pass of one thread would: everything stops, what is finished is named.
+        abandoned_.store(true, std::memory_order_relaxed);
+    }
+    walker.LeaveDisplay();
+}
+
+// An idle thread: takes up the levels handed on until every thread is idle and nothing is left.
+void Pass::Work(int worker) {
+    Walker walker(*this, worker);
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        if (!tasks_.empty()) {
+            Task task = std::move(tasks_.back());
+            tasks_.pop_back();
+            idle_.fetch_sub(1, std::memory_order_relaxed);
+            bool wake = false;
+            if (task.holding) {
+                (*task.holding)->worker = worker;
+                wake = waiters_ > 0;
+            }
+            lock.unlock();
+            if (wake) {
+                released_.notify_all();
+            }
+            RunTask(walker, task);
+            lock.lock();
+            idle_.fetch_add(1, std::memory_order_relaxed);
+            continue;
+        }
+        if (idle_.load(std::memory_order_relaxed) == workers_) {
+            done_ = true;
+            wake_.notify_all();
+        }
+        if (done_) {
+            return;
+        }
+        wake_.wait(lock);
+    }
+}
+
+std::int32_t Pass::Run(std::string_view sourcePath, std::string_view destinationPath) {
+    Walker first(*this, 0);
+    first.SetPaths(sourcePath, destinationPath);
+    if (!first.PublishFolderStart()) {
+        return -1;
+    }
+    Task task;
+    auto source = platform::Directory::Open(sourcePath);
+    if (!source) {
+        return -1;
+    }
+    const std::int32_t created = CreateFolderPath(destinationPath);
+    if (created < 0) {
+        return -2;
+    }
+    task.destination = platform::Directory::Open(destinationPath);
+    if (task.destination) {
+        destinationRoot_ = IdentityOf(*task.destination);
+    }
+    task.fresh = created > 0 && task.destination;
+    task.path.push_back(IdentityOf(*source));
+    task.source = std::move(*source);
+    task.sourcePath.assign(sourcePath);
+    task.destinationPath.assign(destinationPath);
+
+    // The helpers wait for levels to take up; this thread walks from the top.
+    workers_ = subfolders_ ? WorkerCount() : 1;
+    waitingOn_.assign(workers_, -1);
+    struct Helpers {
+        Pass& pass;
+        std::vector<std::thread> threads;
+        ~Helpers() {
+            {
+                const std::lock_guard lock(pass.mutex_);
+                pass.done_ = true;
+            }
+            pass.wake_.notify_all();
+            for (std::thread& thread : threads) {
+                thread.join();
+            }
+        }
+    } helpers{*this, {}};
+    try {
+        helpers.threads.reserve(workers_ - 1);
+        for (unsigned worker = 1; worker < workers_; ++worker) {
+            helpers.threads.emplace_back([this, worker] { Work(int(worker)); });
+            idle_.fetch_add(1, std::memory_order_relaxed);
+        }
+    } catch (const std::exception&) {
+        // Fewer threads than planned: the levels go to those that run.
+        const std::lock_guard lock(mutex_);
+        workers_ = unsigned(helpers.threads.size()) + 1;
+    }
+    if (task.destination) {
+        task.holding = Hold(*destinationRoot_, 0, false);
+    }
+    RunTask(first, task);
+    // This thread helps with what is left and returns when every thread is idle.
+    {
+        std::unique_lock lock(mutex_);
+        idle_.fetch_add(1, std::memory_order_relaxed);
+    }
+    Work(0);
+    first.SetPaths(sourcePath, destinationPath);
+    first.PublishTopEntry();
+    Counted(batch_.Commit());
+    return copied_.load(std::memory_order_relaxed);
+}
+
 }  // namespace
+
+void SetCopyPassWorkers(unsigned workers) {
+    gWorkers.store(workers, std::memory_order_relaxed);
+}
 
 std::int32_t SyncFolders(std::string_view source, std::string_view destination, bool subfolders,
                          CopyProgress& progress) {
@@ -320,11 +653,15 @@ std::int32_t SyncFolders(std::string_view source, std::string_view destination, 
 
 std::int32_t CopyFolderPass(std::string_view source, std::string_view destination, bool subfolders,
                             CopyProgress* progress) {
-    Walk walk(subfolders, progress);
+    Pass pass(subfolders, progress);
     try {
-        return walk.Run(source, destination);
+        return pass.Run(source, destination);
     } catch (const std::exception&) {
-        return walk.Finish();
+        try {
+            pass.Counted(pass.batch_.Commit());
+        } catch (const std::exception&) {
+        }
+        return pass.copied_.load();
     }
 }
 

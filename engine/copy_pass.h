@@ -41,6 +41,10 @@ std::int32_t SyncFolders(std::string_view source, std::string_view destination, 
 std::int32_t CopyFolderPass(std::string_view source, std::string_view destination, bool subfolders,
                             CopyProgress* progress);
 
+// The number of threads a pass works with; 0 (the default) for one per core, within bounds.
+// One gives the pass of a single thread.
+void SetCopyPassWorkers(unsigned workers);
+
 // Copies one file and gives the copy `lastWrite` as its last-write time. The time is given to
 // the new file before it takes its name, so the copy of a read-only file gets it too and counts
 // as a copy: it is whole, carries the source's time and is not copied again.

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -161,11 +162,28 @@ void SetCopyBatchBoundsForTests(std::size_t count, std::uint64_t bytes);
 // it, so that no pass takes their files for leftovers. A crash or a power cut
 // therefore never leaves a file under a real name that is not whole: it is the old file or the
 // whole new copy with its time. The batch is bounded by count and bytes, so open descriptors
-// and memory stay flat; a full batch is committed by its owner, in the background if it likes,
-// while the next batch fills (one batch at most is committed so). Copies not committed are
-// dropped with the batch. One thread uses a batch.
+// and memory stay flat; a full batch is committed by whoever finds it full, in the background
+// if it likes, while the next batch fills (one batch at most is committed so). Copies not
+// committed are dropped with the batch. Several threads may add to one batch at once, each
+// through a Writer of its own; the copies themselves are written in parallel.
 class CopyBatch {
 public:
+    struct SharedFolder;
+
+    // What one thread keeps while it adds copies: the folder it last added to, with the lock
+    // that the waiting copies there need.
+    class Writer {
+    public:
+        Writer();
+        ~Writer();
+        Writer(const Writer&) = delete;
+        Writer& operator=(const Writer&) = delete;
+
+    private:
+        friend class CopyBatch;
+        std::shared_ptr<SharedFolder> folder_;
+    };
+
     // `named`, when given, grows by one at each name given, by whichever thread gives it.
     explicit CopyBatch(std::atomic<std::int32_t>* named = nullptr);
     ~CopyBatch();
@@ -176,8 +194,13 @@ public:
     // Copies as CopyFileAt does. kNamed where the copy needs no wait and took its name at once
     // (RAM disks), kWaiting while it waits for a commit, kFailed when it could not be made
     // (nothing has changed then).
-    Added Add(const Directory& from, const std::string& name, const Directory& to,
+    Added Add(Writer& writer, const Directory& from, const std::string& name, const Directory& to,
               const std::string& toName, bool failIfExists, std::optional<FileTime> lastWrite);
+    // The same for a batch that one thread uses.
+    Added Add(const Directory& from, const std::string& name, const Directory& to,
+              const std::string& toName, bool failIfExists, std::optional<FileTime> lastWrite) {
+        return Add(writer_, from, name, to, toName, failIfExists, lastWrite);
+    }
 
     bool Empty() const;
     bool Full() const;
@@ -187,36 +210,43 @@ public:
     // folder holds before the copy.
     bool MayHold(const Directory& to, std::string_view name) const;
 
-    // Makes the waiting copies durable and gives them their names, in the order they were added.
-    // Answers how many took their names since the last Commit, those of a commit in the
-    // background included; a copy whose data could not be made durable, or whose name is taken
-    // meanwhile (where it may not be replaced), is dropped.
+    // Makes the copies waiting so far durable and gives them their names, in the order they
+    // were added. Answers how many took their names in this call, those of a commit in the
+    // background that it waited for included; a copy whose data could not be made durable, or
+    // whose name is taken meanwhile (where it may not be replaced), is dropped. Each name is
+    // answered by exactly one call.
     int Commit();
-    // Hands the waiting copies to a commit in the background and answers how many of the
-    // previous one took their names (it is waited for first). Where no thread can be started the
-    // commit is made at once.
+    // Hands the waiting copies, when they fill a batch, to a commit in the background and
+    // answers how many of the previous one took their names (it is waited for first). Where no
+    // thread can be started the commit is made at once.
     int CommitInBackground();
 
 private:
     struct Pending;
-    struct SharedFolder;
+    using Keys = std::unordered_set<std::uint64_t>;
     int CommitCopies(std::vector<Pending>& copies);
     bool Named(bool named);
-    std::shared_ptr<SharedFolder> FolderOf(const Directory& to);
+    bool FullLocked() const;
+    void TakePending();
+    void ForgetCommitted();
     int FinishBackground();
 
+    // Guards the waiting copies and their bounds, and both sets of keys.
+    mutable std::mutex mutex_;
     std::vector<Pending> pending_;
-    std::unordered_set<std::uint64_t> keys_;
+    Keys keys_;
+    std::atomic<std::size_t> keyCount_{0};  // of both sets, read without the lock
     std::uint64_t bytes_ = 0;
-    std::shared_ptr<SharedFolder> lastFolder_;
-    // The batch being committed in the background: the copies belong to its thread until it is
-    // joined; the keys stay with the owner.
-    std::vector<Pending> committing_;
-    std::unordered_set<std::uint64_t> committingKeys_;
-    std::thread committer_;
-    int committed_ = 0;
     std::size_t count_;  // the bound of this batch: the first ones are small
     std::chrono::steady_clock::time_point first_;
+    // One commit at a time. The batch being committed in the background belongs to its thread
+    // until it is joined; its keys stay under mutex_ for MayHold.
+    std::mutex commitMutex_;
+    std::vector<Pending> committing_;
+    Keys committingKeys_;
+    std::thread committer_;
+    int committed_ = 0;
+    Writer writer_;
     std::atomic<std::int32_t>* const named_;
 };
 

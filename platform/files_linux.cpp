@@ -909,6 +909,9 @@ struct CopyBatch::Pending {
     bool failIfExists = false;
 };
 
+CopyBatch::Writer::Writer() = default;
+CopyBatch::Writer::~Writer() = default;
+
 CopyBatch::CopyBatch(std::atomic<std::int32_t>* named) : count_(kFirstBatchCount), named_(named) {}
 
 bool CopyBatch::Named(bool named) {
@@ -926,10 +929,11 @@ CopyBatch::~CopyBatch() {
 }
 
 bool CopyBatch::Empty() const {
+    const std::lock_guard lock(mutex_);
     return pending_.empty();
 }
 
-bool CopyBatch::Full() const {
+bool CopyBatch::FullLocked() const {
     if (pending_.empty()) {
         return false;
     }
@@ -939,24 +943,35 @@ bool CopyBatch::Full() const {
            std::chrono::steady_clock::now() - first_ >= kBatchAge;
 }
 
+bool CopyBatch::Full() const {
+    const std::lock_guard lock(mutex_);
+    return FullLocked();
+}
+
 void SetCopyBatchBoundsForTests(std::size_t count, std::uint64_t bytes) {
     gTestBatchCount.store(count, std::memory_order_relaxed);
     gTestBatchBytes.store(bytes, std::memory_order_relaxed);
 }
 
 bool CopyBatch::MayHold(const Directory& to, std::string_view name) const {
-    if (keys_.empty() && committingKeys_.empty()) {
-        return false;
+    if (keyCount_.load(std::memory_order_acquire) == 0) {
+        return false;  // what a rescan sees: nothing waits, no lock is taken
     }
     const std::uint64_t key = NameKey(to.Device(), to.Inode(), name);
+    const std::lock_guard lock(mutex_);
     return keys_.contains(key) || committingKeys_.contains(key);
 }
 
-std::shared_ptr<CopyBatch::SharedFolder> CopyBatch::FolderOf(const Directory& to) {
-    if (lastFolder_ && lastFolder_->id == to.Id()) {
-        return lastFolder_;
+namespace {
+
+// The folder of a batch's copies, with a descriptor of its own (the walk may close its folder
+// before the batch is committed), kept by a writer for as long as it adds there.
+std::shared_ptr<CopyBatch::SharedFolder> SharedFolderOf(
+    std::shared_ptr<CopyBatch::SharedFolder>& last, const Directory& to) {
+    if (last && last->id == to.Id()) {
+        return last;
     }
-    auto folder = std::make_shared<SharedFolder>();
+    auto folder = std::make_shared<CopyBatch::SharedFolder>();
     // A descriptor of its own, so that the lock lasts exactly as long as the batch needs it.
     folder->fd.Reset(RetryOpenAt(to.NativeHandle(), ".", O_RDONLY | O_DIRECTORY));
     if (!folder->fd.valid()) {
@@ -968,12 +983,14 @@ std::shared_ptr<CopyBatch::SharedFolder> CopyBatch::FolderOf(const Directory& to
     // system refuses locks, the copies go without.
     while (::flock(folder->fd.get(), LOCK_SH) != 0 && errno == EINTR) {
     }
-    lastFolder_ = folder;
+    last = folder;
     return folder;
 }
 
-CopyBatch::Added CopyBatch::Add(const Directory& from, const std::string& name, const Directory& to,
-                                const std::string& toName, bool failIfExists,
+}  // namespace
+
+CopyBatch::Added CopyBatch::Add(Writer& writer, const Directory& from, const std::string& name,
+                                const Directory& to, const std::string& toName, bool failIfExists,
                                 std::optional<FileTime> lastWrite) {
     if (!from.IsOpen() || !to.IsOpen() || !IsPlainName(name) || !IsPlainName(toName)) {
         return Added::kFailed;
@@ -1024,7 +1041,7 @@ CopyBatch::Added CopyBatch::Add(const Directory& from, const std::string& name, 
     // yet, and must not be taken for a leftover.
     std::shared_ptr<SharedFolder> folder;
     try {
-        folder = FolderOf(to);
+        folder = SharedFolderOf(writer.folder_, to);
     } catch (const std::exception&) {
     }
     const bool waits = durability == Directory::Durability::kVolume && folder;
@@ -1047,20 +1064,30 @@ CopyBatch::Added CopyBatch::Add(const Directory& from, const std::string& name, 
     bool waiting = false;
     if (waits) {
         try {
-            if (pending_.capacity() == 0) {
-                pending_.reserve(BatchCount());
-            }
             Pending copy;
             copy.folder = folder;
             copy.toName = toName;
             std::copy(std::begin(temporary), std::end(temporary), copy.temporary);
             copy.failIfExists = failIfExists;
-            keys_.insert(NameKey(to.Device(), to.Inode(), toName));
+            const std::uint64_t key = NameKey(to.Device(), to.Inode(), toName);
+            const std::lock_guard lock(mutex_);
+            if (pending_.capacity() == 0) {
+                pending_.reserve(BatchCount());
+            }
             pending_.push_back(std::move(copy));
+            try {
+                if (keys_.insert(key).second) {
+                    keyCount_.fetch_add(1, std::memory_order_release);
+                }
+            } catch (const std::exception&) {
+                pending_.pop_back();
+                throw;
+            }
             waiting = true;
             if (pending_.size() == 1) {
                 first_ = std::chrono::steady_clock::now();
             }
+            bytes_ += size;
         } catch (const std::exception&) {
         }
     }
@@ -1077,49 +1104,66 @@ CopyBatch::Added CopyBatch::Add(const Directory& from, const std::string& name, 
                    ? Added::kNamed
                    : Added::kFailed;
     }
-    bytes_ += size;
     if (size >= kEarlyWritebackSize) {
         ::sync_file_range(out.get(), 0, 0, SYNC_FILE_RANGE_WRITE);
     }
     return Added::kWaiting;
 }
 
+// With commitMutex_ held: the copies waiting so far become the batch being committed.
+void CopyBatch::TakePending() {
+    const std::lock_guard lock(mutex_);
+    committing_.swap(pending_);
+    committingKeys_.swap(keys_);
+    bytes_ = 0;
+}
+
+// With commitMutex_ held, once the batch being committed has its names.
+void CopyBatch::ForgetCommitted() {
+    const std::lock_guard lock(mutex_);
+    keyCount_.fetch_sub(committingKeys_.size(), std::memory_order_release);
+    committingKeys_.clear();
+}
+
+// With commitMutex_ held.
 int CopyBatch::FinishBackground() {
     if (!committer_.joinable()) {
         return 0;
     }
     committer_.join();
-    committingKeys_.clear();
+    ForgetCommitted();
     return std::exchange(committed_, 0);
 }
 
 int CopyBatch::Commit() {
+    const std::lock_guard commit(commitMutex_);
     const int background = FinishBackground();
-    const int named = CommitCopies(pending_);
-    keys_.clear();
-    bytes_ = 0;
-    lastFolder_.reset();
+    // Committed as a background batch would be, only waited for here: the keys stay visible
+    // until the copies have their names.
+    TakePending();
+    const int named = CommitCopies(committing_);
+    ForgetCommitted();
     return background + named;
 }
 
 int CopyBatch::CommitInBackground() {
+    const std::lock_guard commit(commitMutex_);
+    if (!Full()) {
+        return 0;  // another writer has handed the batch on meanwhile
+    }
     const int background = FinishBackground();
-    if (pending_.empty()) {
-        return background;
+    TakePending();
+    {
+        const std::lock_guard lock(mutex_);
+        count_ = std::min(count_ * 2, BatchCount());
     }
     try {
-        committing_.swap(pending_);
-        committingKeys_.swap(keys_);
         committer_ = std::thread([this] { committed_ = CommitCopies(committing_); });
     } catch (const std::exception&) {
-        committing_.swap(pending_);
-        committingKeys_.swap(keys_);
-        return background + Commit();
+        const int named = CommitCopies(committing_);
+        ForgetCommitted();
+        return background + named;
     }
-    bytes_ = 0;
-    count_ = std::min(count_ * 2, BatchCount());
-    // The folder's lock goes with the last copy that waits in it.
-    lastFolder_.reset();
     return background;
 }
 
