@@ -1,10 +1,11 @@
 // Synchronises one folder pair the way a run does, for the benchmark:
-//   tarnwick-bench-pair SOURCE DEST [--subfolders] [--merge]
+//   tarnwick-bench-pair SOURCE DEST [--subfolders] [--merge] [--workers N]
 // SOURCE and DEST are native folders; they are turned into drive paths through the real drive
-// map. Prints one line per pass: "copied N", "error -1" or "error -2".
+// map. --workers sets the threads of the pass (1: a single thread). Prints one line per pass: "copied N", "error -1" or "error -2".
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdlib>
 #include <cstdio>
 #include <filesystem>
 #include <mutex>
@@ -18,7 +19,8 @@
 namespace {
 
 int Usage() {
-    std::fprintf(stderr, "usage: tarnwick-bench-pair SOURCE DEST [--subfolders] [--merge]\n");
+    std::fprintf(stderr,
+                 "usage: tarnwick-bench-pair SOURCE DEST [--subfolders] [--merge] [--workers N]\n");
     return 2;
 }
 
@@ -87,6 +89,12 @@ int main(int argc, char** argv) {
             subfolders = true;
         } else if (option == "--merge") {
             merge = true;
+        } else if (option == "--workers" && i + 1 < argc) {
+            const int workers = std::atoi(argv[++i]);
+            if (workers < 1) {
+                return Usage();
+            }
+            tarnwick::SetCopyPassWorkers(static_cast<unsigned>(workers));
         } else {
             return Usage();
         }

@@ -68,14 +68,18 @@ Identity IdentityOf(const platform::Directory& folder) {
 struct Target {
     const platform::Directory* folder = nullptr;
     bool fresh = false;
+    std::uint64_t key = 0;  // of its path below the top, see Holding
 };
 
 // A destination folder that a level of the pass works in. Two source folders may lead into one
 // destination folder (names that FAT takes for one, links in the destination); their levels
 // take turns there as they would in a pass of one thread, so that every name is decided
-// against what the earlier level left.
+// against what the earlier level left. A folder is recognised by its identity and by the path
+// that leads to it from the top, its names folded as FAT folds them: some FAT drivers give
+// one folder another inode for each spelling of its name.
 struct Holding {
     Identity folder;
+    std::uint64_t key;
     int worker;  // kQueued while the level waits for a thread
 };
 constexpr int kQueued = -2;
@@ -87,6 +91,7 @@ struct Task {
     platform::Directory source;
     std::optional<platform::Directory> destination;
     bool fresh = false;
+    std::uint64_t key = 0;
     std::string sourcePath;
     std::string destinationPath;
     std::vector<Identity> path;
@@ -143,14 +148,15 @@ public:
     // `mayBeShared`: the folder was there before (a fresh one cannot be another level's yet);
     // then the level waits while another level works there, unless that level waits, directly
     // or not, for this worker.
-    Holdings::iterator Hold(const Identity& folder, int worker, bool mayBeShared);
+    Holdings::iterator Hold(const Identity& folder, std::uint64_t key, int worker,
+                            bool mayBeShared);
     void Release(Holdings::iterator holding);
 
 private:
     friend class Walker;
     void Work(int worker);
     void RunTask(Walker& walker, Task& task);
-    int BlockerOf(const Identity& folder, int worker) const;
+    int BlockerOf(const Identity& folder, std::uint64_t key, int worker) const;
 
     std::atomic<bool> abandoned_{false};
     std::atomic<int> display_{-1};
@@ -180,7 +186,7 @@ public:
         destination_ = std::move(task.destinationPath);
         path_ = std::move(task.path);
         Folder(task.source,
-               Target{task.destination ? &*task.destination : nullptr, task.fresh});
+               Target{task.destination ? &*task.destination : nullptr, task.fresh, task.key});
     }
 
     // At the end of the pass the display shows what the pass of one thread would have left
@@ -402,11 +408,12 @@ private:
         fresh = fresh && destination.has_value();
 
         Task task;
+        task.key = platform::CaseFoldedKey(parentDestination.key, 0, name_);
         task.path.reserve(path_.size() + 1);
         task.path = path_;
         task.path.push_back(IdentityOf(*source));
         if (destination) {
-            task.holding = pass_.Hold(IdentityOf(*destination), worker_, !fresh);
+            task.holding = pass_.Hold(IdentityOf(*destination), task.key, worker_, !fresh);
         }
         const Released released{pass_, task.holding};
         task.source = std::move(*source);
@@ -432,7 +439,7 @@ private:
             ~Up() { --depth; }
         } up{depth_};
         Folder(task.source,
-               Target{task.destination ? &*task.destination : nullptr, task.fresh});
+               Target{task.destination ? &*task.destination : nullptr, task.fresh, task.key});
     }
 
     Pass& pass_;
@@ -465,9 +472,9 @@ bool Pass::HandOn(Task& task) {
     return true;
 }
 
-int Pass::BlockerOf(const Identity& folder, int worker) const {
+int Pass::BlockerOf(const Identity& folder, std::uint64_t key, int worker) const {
     for (const Holding& holding : holdings_) {
-        if (holding.folder != folder || holding.worker == worker) {
+        if ((holding.folder != folder && holding.key != key) || holding.worker == worker) {
             continue;
         }
         // A queued level is taken up by an idle thread, never by this one.
@@ -482,11 +489,12 @@ int Pass::BlockerOf(const Identity& folder, int worker) const {
     return -1;
 }
 
-Holdings::iterator Pass::Hold(const Identity& folder, int worker, bool mayBeShared) {
+Holdings::iterator Pass::Hold(const Identity& folder, std::uint64_t key, int worker,
+                              bool mayBeShared) {
     std::unique_lock lock(mutex_);
     if (mayBeShared) {
-        for (int blocker = BlockerOf(folder, worker); blocker != -1;
-             blocker = BlockerOf(folder, worker)) {
+        for (int blocker = BlockerOf(folder, key, worker); blocker != -1;
+             blocker = BlockerOf(folder, key, worker)) {
             waitingOn_[worker] = blocker;
             ++waiters_;
             // Every change that may end the wait wakes it; the time limit only bounds a wake-up
@@ -496,7 +504,7 @@ Holdings::iterator Pass::Hold(const Identity& folder, int worker, bool mayBeShar
         }
         waitingOn_[worker] = -1;
     }
-    holdings_.push_front(Holding{folder, worker});
+    holdings_.push_front(Holding{folder, key, worker});
     return holdings_.begin();
 }
 
@@ -619,7 +627,8 @@ std::int32_t Pass::Run(std::string_view sourcePath, std::string_view destination
         workers_ = unsigned(helpers.threads.size()) + 1;
     }
     if (task.destination) {
-        task.holding = Hold(*destinationRoot_, 0, false);
+        task.key = destinationRoot_->device ^ (destinationRoot_->inode * 0x9E3779B97F4A7C15ULL);
+        task.holding = Hold(*destinationRoot_, task.key, 0, false);
     }
     RunTask(first, task);
     // This thread helps with what is left and returns when every thread is idle.

@@ -151,6 +151,12 @@ bool IsTemporaryCopyName(std::string_view name);
 // False when it stays.
 bool RemoveLeftoverCopy(const Directory& folder, const std::string& name);
 
+// A key for the name `name` in the folder (device, inode) on which all names that a
+// case-insensitive file system may take for one fall: ASCII letters folded, every other byte
+// above 127 taken for any other (their case rules are the driver's). Different names rarely
+// share a key.
+std::uint64_t CaseFoldedKey(std::uint64_t device, std::uint64_t inode, std::string_view name);
+
 // Tests only: the bounds of every later batch (0, 0: the usual ones), so that a small tree spans
 // many batches.
 void SetCopyBatchBoundsForTests(std::size_t count, std::uint64_t bytes);

@@ -764,30 +764,6 @@ std::size_t BatchCount() {
     return forTests != 0 ? forTests : kBatchCount;
 }
 
-// Names that a case-insensitive file system may take for one fall on one key: ASCII letters
-// folded, every other byte above 127 taken for any other (their case rules are the driver's).
-std::uint64_t NameKey(std::uint64_t device, std::uint64_t inode, std::string_view name) {
-    std::uint64_t hash = 1469598103934665603ULL;  // FNV-1a
-    const auto mix = [&hash](std::uint64_t byte) {
-        hash ^= byte;
-        hash *= 1099511628211ULL;
-    };
-    for (int shift = 0; shift < 64; shift += 8) {
-        mix((device >> shift) & 0xFF);
-        mix((inode >> shift) & 0xFF);
-    }
-    for (const char c : name) {
-        auto byte = static_cast<unsigned char>(c);
-        if (byte >= 'A' && byte <= 'Z') {
-            byte = static_cast<unsigned char>(byte - 'A' + 'a');
-        } else if (byte >= 0x80) {
-            byte = 0x80;
-        }
-        mix(byte);
-    }
-    return hash;
-}
-
 enum class Linking { kUnknown, kWorks, kRefused };
 std::atomic<Linking> gUnnamedLinking{Linking::kUnknown};
 
@@ -890,6 +866,28 @@ Written WriteCopy(int in, const struct stat& source, int toFd, const timespec (&
 
 }  // namespace
 
+std::uint64_t CaseFoldedKey(std::uint64_t device, std::uint64_t inode, std::string_view name) {
+    std::uint64_t hash = 1469598103934665603ULL;  // FNV-1a
+    const auto mix = [&hash](std::uint64_t byte) {
+        hash ^= byte;
+        hash *= 1099511628211ULL;
+    };
+    for (int shift = 0; shift < 64; shift += 8) {
+        mix((device >> shift) & 0xFF);
+        mix((inode >> shift) & 0xFF);
+    }
+    for (const char c : name) {
+        auto byte = static_cast<unsigned char>(c);
+        if (byte >= 'A' && byte <= 'Z') {
+            byte = static_cast<unsigned char>(byte - 'A' + 'a');
+        } else if (byte >= 0x80) {
+            byte = 0x80;
+        }
+        mix(byte);
+    }
+    return hash;
+}
+
 // --- Batches of copies ---------------------------------------------------------------------
 
 // The destination folder of waiting copies, with a descriptor of its own (the walk may close its
@@ -957,7 +955,7 @@ bool CopyBatch::MayHold(const Directory& to, std::string_view name) const {
     if (keyCount_.load(std::memory_order_acquire) == 0) {
         return false;  // what a rescan sees: nothing waits, no lock is taken
     }
-    const std::uint64_t key = NameKey(to.Device(), to.Inode(), name);
+    const std::uint64_t key = CaseFoldedKey(to.Device(), to.Inode(), name);
     const std::lock_guard lock(mutex_);
     return keys_.contains(key) || committingKeys_.contains(key);
 }
@@ -1069,7 +1067,7 @@ CopyBatch::Added CopyBatch::Add(Writer& writer, const Directory& from, const std
             copy.toName = toName;
             std::copy(std::begin(temporary), std::end(temporary), copy.temporary);
             copy.failIfExists = failIfExists;
-            const std::uint64_t key = NameKey(to.Device(), to.Inode(), toName);
+            const std::uint64_t key = CaseFoldedKey(to.Device(), to.Inode(), toName);
             const std::lock_guard lock(mutex_);
             if (pending_.capacity() == 0) {
                 pending_.reserve(BatchCount());

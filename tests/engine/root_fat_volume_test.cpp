@@ -246,27 +246,52 @@ INSTANTIATE_TEST_SUITE_P(Zones, RootFatLocalTimeTest,
 
 // Two source names that FAT takes for one: the second is decided on what the first one's copy
 // left, as if every copy took its name at once (copies wait in batches before they are named).
+// Files meet in one folder; two folders meet in one destination folder, which the pass's threads
+// then take in turn, in the listing's order.
 TEST_F(RootFatVolumeTest, NamesDifferingOnlyInCaseAreDecidedInListingOrder) {
     WriteFile(mountPoint_ / "other.txt", "other", kBaseTime);  // the stick is not empty
+    const auto listedFirst = [](const fs::path& folder, const char* one, const char* other) {
+        for (const auto& entry : fs::directory_iterator(folder)) {
+            const std::string name = entry.path().filename().string();
+            if (name == one || name == other) {
+                return std::pair(folder / name, folder / (name == one ? other : one));
+            }
+        }
+        return std::pair(fs::path(), fs::path());
+    };
     // The one listed first is the older: it is copied, and the newer one replaces its copy.
     WriteFile(e_ / "Src" / "Note.txt", "", kBaseTime);
     WriteFile(e_ / "Src" / "NOTE.TXT", "", kBaseTime);
-    const fs::path first = fs::directory_iterator(e_ / "Src")->path();
-    const fs::path second = e_ / "Src" / (first.filename() == "Note.txt" ? "NOTE.TXT" : "Note.txt");
+    const auto [first, second] = listedFirst(e_ / "Src", "Note.txt", "NOTE.TXT");
     WriteFile(first, "older", kBaseTime);
     WriteFile(second, "newer", kBaseTime + 10 * kOneSecond);
+    constexpr int kFolderFiles = 40;
+    fs::create_directories(e_ / "Src" / "Photos");
+    fs::create_directories(e_ / "Src" / "PHOTOS");
+    const auto [firstFolder, secondFolder] = listedFirst(e_ / "Src", "Photos", "PHOTOS");
+    for (int file = 0; file < kFolderFiles; ++file) {
+        const std::string name = "p" + std::to_string(file) + ".txt";
+        WriteFile(firstFolder / name, "older", kBaseTime);
+        WriteFile(secondFolder / name, "newer", kBaseTime + 10 * kOneSecond);
+    }
     CopyProgress progress;
     progress.Continue = true;
 
-    EXPECT_EQ(SyncFolders("E:\\Src", "F:\\", true, progress), 2);
+    EXPECT_EQ(SyncFolders("E:\\Src", "F:\\", true, progress), 2 + 2 * kFolderFiles);
     std::vector<std::string> names;
     for (const auto& entry : fs::directory_iterator(mountPoint_)) {
         names.push_back(entry.path().filename().string());
     }
-    EXPECT_EQ(names.size(), 2U);
+    EXPECT_EQ(names.size(), 3U);
     platform::FindData data;
     ASSERT_TRUE(FindInFolder("F:\\", "note.txt", data));
     EXPECT_EQ(ReadFile(mountPoint_ / data.name), "newer");
+    ASSERT_TRUE(FindInFolder("F:\\", "photos", data));
+    int newer = 0;
+    for (const auto& entry : fs::directory_iterator(mountPoint_ / data.name)) {
+        newer += ReadFile(entry.path()) == "newer" ? 1 : 0;
+    }
+    EXPECT_EQ(newer, kFolderFiles);
 }
 
 }  // namespace
