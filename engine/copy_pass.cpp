@@ -37,18 +37,19 @@ namespace {
 
 constexpr std::string_view kListingPattern = "\\*.*";
 
-// Threads of a pass: one per core, at least two (a thread waiting for the disk leaves its core
-// to the other), at most a handful (the disk, not the cores, sets the pace beyond that).
+// Threads of a pass: two per core, so that while one waits for the disk (a folder or an inode
+// not yet in memory) another works; at most a handful, beyond which the threads only queue at
+// the disk and in the file system's locks.
 constexpr unsigned kMinWorkers = 2;
-constexpr unsigned kMaxWorkers = 4;
+constexpr unsigned kMaxWorkers = 8;
 std::atomic<unsigned> gWorkers{0};
 
 unsigned WorkerCount() {
     const unsigned chosen = gWorkers.load(std::memory_order_relaxed);
     if (chosen != 0) {
-        return std::min(chosen, kMaxWorkers * 4);
+        return std::min(chosen, kMaxWorkers);
     }
-    return std::clamp(std::thread::hardware_concurrency(), kMinWorkers, kMaxWorkers);
+    return std::clamp(2 * std::thread::hardware_concurrency(), kMinWorkers, kMaxWorkers);
 }
 
 struct Identity {

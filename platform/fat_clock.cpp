@@ -74,13 +74,23 @@ std::optional<FatClock> FatClockOfMount(const MountEntry& mount, const ClockOffs
     return std::nullopt;
 }
 
-FileTime FatClockCache::Reading(std::uint64_t device, FileTime driverTime) {
+const std::optional<FatClock>& FatClockCache::ClockOf(std::uint64_t device) {
     if (!known_ || device != device_) {
         clock_ = FatClockOfDevice(device);
         device_ = device;
         known_ = true;
     }
-    return clock_ ? clock_->Reading(driverTime) : driverTime;
+    return clock_;
+}
+
+FileTime FatClockCache::Reading(std::uint64_t device, FileTime driverTime) {
+    const auto& clock = ClockOf(device);
+    return clock ? clock->Reading(driverTime) : driverTime;
+}
+
+FileTime FatClockCache::Writing(std::uint64_t device, FileTime original) {
+    const auto& clock = ClockOf(device);
+    return clock ? clock->Writing(original) : original;
 }
 
 }  // namespace tarnwick::platform

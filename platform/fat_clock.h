@@ -47,18 +47,18 @@ ClockOffsets CurrentClockOffsets();
 // The clock of the mounted volume a device number (st_dev) belongs to, from the mount table.
 std::optional<FatClock> FatClockOfDevice(std::uint64_t device);
 
-// A time the driver reports for an entry on the volume of `device` as the original platform has
-// it, and the time to give that driver for a file time of the original platform.
-FileTime OriginalTimeOn(std::uint64_t device, FileTime driverTime);
-FileTime DriverTimeOn(std::uint64_t device, FileTime original);
-
 // The clock of the last volume asked about: the entries of one folder are on one volume nearly
 // always. Only for holders that keep that volume mounted while they ask (an open folder).
 class FatClockCache {
 public:
+    // A time the driver reports for an entry on the volume of `device` as the original platform
+    // has it, and the time to give that driver for a file time of the original platform.
     FileTime Reading(std::uint64_t device, FileTime driverTime);
+    FileTime Writing(std::uint64_t device, FileTime original);
 
 private:
+    const std::optional<FatClock>& ClockOf(std::uint64_t device);
+
     bool known_ = false;
     std::uint64_t device_ = 0;
     std::optional<FatClock> clock_;

@@ -86,14 +86,4 @@ std::optional<FatClock> FatClockOfDevice(std::uint64_t device) {
     return FatClockOfMount(*mount, CurrentClockOffsets());
 }
 
-FileTime OriginalTimeOn(std::uint64_t device, FileTime driverTime) {
-    const auto clock = FatClockOfDevice(device);
-    return clock ? clock->Reading(driverTime) : driverTime;
-}
-
-FileTime DriverTimeOn(std::uint64_t device, FileTime original) {
-    const auto clock = FatClockOfDevice(device);
-    return clock ? clock->Writing(original) : original;
-}
-
 }  // namespace tarnwick::platform

@@ -101,6 +101,13 @@ public:
     // crash, a power cut or a pulled stick in the middle of a copy. Nothing else is touched.
     void RemoveLeftoverCopies() const;
 
+    // Times as the original platform has them, for an entry of this folder on the volume
+    // `device` (see FatClockCache), and the time to give this folder's driver for one.
+    FileTime OriginalTime(std::uint64_t device, FileTime driverTime) const {
+        return clocks_.Reading(device, driverTime);
+    }
+    FileTime DriverTime(FileTime original) const { return clocks_.Writing(Device(), original); }
+
     // A number that tells this open folder from every other one the process has opened.
     std::uint64_t Id() const { return id_; }
 

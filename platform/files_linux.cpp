@@ -791,7 +791,7 @@ bool GiveName(int outFd, int dirFd, const char* temporary, const char* toName, b
 // that no other pass takes it for a leftover. kUnsupported: the file system offers no unnamed
 // files, nothing has been changed.
 Written WriteCopy(int in, const struct stat& source, int toFd, const timespec (&times)[2],
-                  bool unnamed, char (&temporary)[64], UniqueFd& out) {
+                  bool unnamed, bool lockFile, char (&temporary)[64], UniqueFd& out) {
     // The copy is made with the source's permission bits; only where the umask takes some away
     // (or the owner could not read and write the copy while it is made) are they given again.
     const mode_t mode = source.st_mode & 0777;
@@ -842,8 +842,10 @@ Written WriteCopy(int in, const struct stat& source, int toFd, const timespec (&
             return Written::kFailed;
         }
         // Where the file system keeps no locks of its own the kernel keeps them locally, which
-        // still tells this computer's passes apart.
-        ::flock(out.get(), LOCK_EX | LOCK_NB);
+        // still tells this computer's passes apart. A lock on the folder does as well.
+        if (lockFile) {
+            ::flock(out.get(), LOCK_EX | LOCK_NB);
+        }
     }
 
     if (CopyContents(in, out.get(), static_cast<std::uint64_t>(source.st_size)) &&
@@ -898,6 +900,7 @@ struct CopyBatch::SharedFolder {
     UniqueFd fd;
     std::uint64_t id = 0;
     std::uint64_t device = 0;
+    bool locked = false;  // the shared lock is held
 };
 
 struct CopyBatch::Pending {
@@ -979,8 +982,10 @@ std::shared_ptr<CopyBatch::SharedFolder> SharedFolderOf(
     folder->device = to.Device();
     // Waits only while a pass clears leftovers out of the folder, a moment. Where the file
     // system refuses locks, the copies go without.
-    while (::flock(folder->fd.get(), LOCK_SH) != 0 && errno == EINTR) {
+    int locked = 0;
+    while ((locked = ::flock(folder->fd.get(), LOCK_SH)) != 0 && errno == EINTR) {
     }
+    folder->locked = locked == 0;
     last = folder;
     return folder;
 }
@@ -1028,9 +1033,9 @@ CopyBatch::Added CopyBatch::Add(Writer& writer, const Directory& from, const std
     // is given what makes it store the local time the original platform would.
     const FileTime original =
         lastWrite ? *lastWrite
-                  : OriginalTimeOn(source.st_dev, FileTimeFromTimespec(source.st_mtim));
+                  : from.OriginalTime(source.st_dev, FileTimeFromTimespec(source.st_mtim));
     const timespec times[2] = {source.st_atim,
-                               TimespecFromFileTime(DriverTimeOn(to.Device(), original))};
+                               TimespecFromFileTime(to.DriverTime(original))};
     // A copy that waits in the batch does so under a temporary name, so that it needs no open
     // descriptor meanwhile and a batch can be large. A copy named at once is best written as an
     // unnamed file: nothing is left behind even by a crash.
@@ -1043,17 +1048,20 @@ CopyBatch::Added CopyBatch::Add(Writer& writer, const Directory& from, const std
     } catch (const std::exception&) {
     }
     const bool waits = durability == Directory::Durability::kVolume && folder;
+    // While the folder is held no pass takes a temporary file in it for a leftover: the file
+    // needs no lock of its own.
+    const bool lockFile = !folder || !folder->locked;
     char temporary[64] = "";
     UniqueFd out;
     Written written = Written::kUnsupported;
     if (failIfExists && !waits) {
-        written = WriteCopy(in.get(), source, toFd, times, true, temporary, out);
+        written = WriteCopy(in.get(), source, toFd, times, true, lockFile, temporary, out);
         if (written == Written::kUnsupported && ::lseek(in.get(), 0, SEEK_SET) != 0) {
             return Added::kFailed;
         }
     }
     if (written == Written::kUnsupported) {
-        written = WriteCopy(in.get(), source, toFd, times, false, temporary, out);
+        written = WriteCopy(in.get(), source, toFd, times, false, lockFile, temporary, out);
     }
     if (written != Written::kDone) {
         return Added::kFailed;

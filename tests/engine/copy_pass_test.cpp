@@ -8,6 +8,7 @@
 #include <atomic>
 #include <csignal>
 #include <filesystem>
+#include <map>
 #include <thread>
 
 #include "engine/queries.h"
@@ -320,6 +321,57 @@ TEST_F(CopyPassTest, ClearedContinueStopsBeforeTheFirstEntry) {
 }
 
 // The user-interface thread reads the record while the pass runs, and cancels it half-way.
+// Links in the destination lead several source folders into one destination folder: their
+// levels take turns there, so the pool of threads ends where one thread ends. Two folders that
+// lead into each other (each level waiting for the other's) must not hang the pass.
+TEST_F(CopyPassTest, ThreadingFoldersThatMeetInOneDestinationFolderTakeTurns) {
+    constexpr int kFiles = 30;
+    const std::pair<const char*, int> folders[] = {{"a", 0}, {"b", 10}, {"c", 5}, {"d", 3}};
+    for (const auto& [folder, seconds] : folders) {
+        for (int file = 0; file < kFiles; ++file) {
+            WriteFile(src_ / folder / ("n" + std::to_string(file)), folder,
+                      kBaseTime + seconds * kOneSecond);
+        }
+    }
+    WriteFile(src_ / "p" / "x" / "from-p", "p", kBaseTime);
+    WriteFile(src_ / "q" / "y" / "from-q", "q", kBaseTime);
+    const auto makeDestination = [&](const fs::path& root) {
+        fs::create_directories(root / "a");
+        for (const char* alias : {"b", "c", "d"}) {
+            fs::create_directory_symlink("a", root / alias);
+        }
+        fs::create_directories(root / "p");
+        fs::create_directories(root / "q");
+        fs::create_directory_symlink("../q", root / "p" / "x");
+        fs::create_directory_symlink("../p", root / "q" / "y");
+    };
+    const auto tree = [](const fs::path& root) {
+        std::map<std::string, std::string> files;
+        for (const auto& entry : fs::recursive_directory_iterator(root)) {
+            if (entry.is_regular_file() && !entry.is_symlink()) {
+                files[fs::relative(entry.path(), root).string()] = ReadFile(entry.path());
+            }
+        }
+        return files;
+    };
+    std::map<unsigned, std::pair<std::int32_t, std::map<std::string, std::string>>> outcomes;
+    for (const unsigned workers : {1U, 8U}) {
+        SCOPED_TRACE(std::to_string(workers) + " threads");
+        const fs::path root = f_ / ("Dst" + std::to_string(workers));
+        makeDestination(root);
+        SetCopyPassWorkers(workers);
+        const std::int32_t copied =
+            SyncFolders("E:\\Src", "F:\\Dst" + std::to_string(workers), true, progress_);
+        SetCopyPassWorkers(0);
+        outcomes[workers] = {copied, tree(root)};
+        EXPECT_FALSE(HasTemporaryFiles(root));
+    }
+    EXPECT_EQ(outcomes[1].first, outcomes[8].first);
+    EXPECT_EQ(outcomes[1].second, outcomes[8].second);
+    EXPECT_EQ(outcomes[8].second["q/from-p"], "p");
+    EXPECT_EQ(outcomes[8].second["p/from-q"], "q");
+}
+
 TEST_F(CopyPassTest, ThreadingProgressIsReadAndCancelledFromAnotherThread) {
     constexpr int kFolders = 20;
     constexpr int kFilesPerFolder = 50;

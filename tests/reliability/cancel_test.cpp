@@ -59,6 +59,8 @@ TEST_F(Cancel, ThreadingClearingContinueAtAnyMomentLosesAndCorruptsNothing) {
         // their batch is named, which may be at the end of the pass.)
         const int entriesFirst = std::uniform_int_distribution<int>(0, 24)(random);
         const int turnsAfter = std::uniform_int_distribution<int>(0, 200)(random);
+        // Every other run on the pool of threads (four folders for them), the others on one.
+        SetCopyPassWorkers(seed % 2 == 0 ? 8 : 1);
         progress_.FilesCopied = 0;
         progress_.Continue = true;
         std::atomic<bool> done{false};
@@ -80,6 +82,7 @@ TEST_F(Cancel, ThreadingClearingContinueAtAnyMomentLosesAndCorruptsNothing) {
         const std::int32_t copied = Sync();
         done = true;
         canceller.join();
+        SetCopyPassWorkers(0);
 
         const CopyOutcome outcome = CompareWithSource(before, source, ReadTree(destination_));
         ASSERT_EQ(outcome.problems, "");

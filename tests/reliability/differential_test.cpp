@@ -227,13 +227,18 @@ TEST_F(Differential, AThousandRandomTreesEndAsTheModelSays) {
         const int expected = pair.merge ? ModelMerge(source, destination, pair.subfolders)
                                         : ModelPass(source, destination, pair.subfolders);
 
+        // The pass as it runs, on one thread, and on many more threads than cores.
+        constexpr unsigned kWorkers[] = {0, 1, 8};
+        SetCopyPassWorkers(kWorkers[seed % 3]);
         progress_.FilesCopied = 0;
         std::int32_t copied = Sync(pair.subfolders);
         if (pair.merge) {
             copied += SyncFolders("F:\\Dst", "E:\\Src", pair.subfolders, progress_);
         }
+        SetCopyPassWorkers(0);
         ASSERT_EQ(copied, expected)
-            << (pair.merge ? "merge" : "backup") << ", subfolders " << pair.subfolders;
+            << (pair.merge ? "merge" : "backup") << ", subfolders " << pair.subfolders
+            << ", threads " << kWorkers[seed % 3];
         ASSERT_EQ(progress_.FilesCopied, expected);
         ASSERT_TRUE(SameTree(ReadTree(destination_), TreeOf(destination)));
         ASSERT_TRUE(SameTree(ReadTree(source_), TreeOf(source)));
