@@ -179,7 +179,8 @@ private:
 // grow and shrink with it; their only use is the progress display and the path limit.
 class Walker {
 public:
-    Walker(Pass& pass, int worker) : pass_(pass), worker_(worker) {}
+    // `top`: the walker that starts at the top folder, whose last entry the display keeps.
+    Walker(Pass& pass, int worker, bool top = false) : pass_(pass), worker_(worker), top_(top) {}
 
     // The pass of one folder and, as far as no other thread takes them, its subfolders.
     void Run(Task& task) {
@@ -291,7 +292,7 @@ private:
             }
             Publish(source_, destination_);
             name_.assign(*entry);
-            if (depth_ == 0 && pass_.progress_ != nullptr) {
+            if (top_ && depth_ == 0 && pass_.progress_ != nullptr) {
                 topEntry_ = name_;
             }
             Entry(source, destination, source.LastKind());
@@ -445,6 +446,7 @@ private:
 
     Pass& pass_;
     const int worker_;
+    const bool top_;
     platform::CopyBatch::Writer writer_;
     std::string source_;
     std::string destination_;
@@ -494,7 +496,8 @@ Holdings::iterator Pass::Hold(const Identity& folder, std::uint64_t key, int wor
                               bool mayBeShared) {
     std::unique_lock lock(mutex_);
     if (mayBeShared) {
-        for (int blocker = BlockerOf(folder, key, worker); blocker != -1;
+        // A cancelled pass does not wait: the level ends before its first entry.
+        for (int blocker = BlockerOf(folder, key, worker); blocker != -1 && Continue();
              blocker = BlockerOf(folder, key, worker)) {
             waitingOn_[worker] = blocker;
             ++waiters_;
@@ -575,7 +578,7 @@ void Pass::Work(int worker) {
 }
 
 std::int32_t Pass::Run(std::string_view sourcePath, std::string_view destinationPath) {
-    Walker first(*this, 0);
+    Walker first(*this, 0, true);
     first.SetPaths(sourcePath, destinationPath);
     if (!first.PublishFolderStart()) {
         return -1;
@@ -600,7 +603,11 @@ std::int32_t Pass::Run(std::string_view sourcePath, std::string_view destination
     task.destinationPath.assign(destinationPath);
 
     // The helpers wait for levels to take up; this thread walks from the top.
-    workers_ = subfolders_ ? WorkerCount() : 1;
+    // On a stick whose driver answers one request at a time the threads would only queue, and
+    // a pass of one thread is measurably faster there.
+    const bool serialised = task.source.SerialisesRequests() ||
+                            (task.destination && task.destination->SerialisesRequests());
+    workers_ = subfolders_ && !serialised ? WorkerCount() : 1;
     waitingOn_.assign(workers_, -1);
     struct Helpers {
         Pass& pass;

@@ -90,6 +90,10 @@ public:
     // time has to be set again after its rename (asked once per folder).
     bool RestampsOnRename() const;
 
+    // True where the driver of this folder's volume answers one request at a time (FUSE
+    // drivers): threads working there at once would only queue (asked once per folder).
+    bool SerialisesRequests() const;
+
     // How copies into this folder are made durable before they take their names: not at all on a
     // RAM disk (its contents do not survive anyway), by one flush of the whole volume for a batch
     // on local file systems, file by file where a volume flush is not known to reach the device
@@ -130,6 +134,7 @@ private:
     std::uint64_t id_ = 0;
     mutable bool traitsKnown_ = false;
     mutable bool restamps_ = false;
+    mutable bool serialises_ = false;
     mutable Durability durability_ = Durability::kVolume;
     // FAT's local times are read as the original platform reads them.
     mutable FatClockCache clocks_;

@@ -499,6 +499,7 @@ Directory& Directory::operator=(Directory&& other) noexcept {
         id_ = other.id_;
         traitsKnown_ = other.traitsKnown_;
         restamps_ = other.restamps_;
+        serialises_ = other.serialises_;
         durability_ = other.durability_;
         clocks_ = other.clocks_;
     }
@@ -585,6 +586,8 @@ void Directory::LoadVolumeTraits() const {
             // volume reaches the device only where the driver implements one.
             restamps_ = true;
             durability_ = Durability::kEachFile;
+            // The FUSE drivers of sticks answer one request after the other.
+            serialises_ = true;
             break;
         case NFS_SUPER_MAGIC:
         case SMB_SUPER_MAGIC:
@@ -605,6 +608,11 @@ void Directory::LoadVolumeTraits() const {
 bool Directory::RestampsOnRename() const {
     LoadVolumeTraits();
     return restamps_;
+}
+
+bool Directory::SerialisesRequests() const {
+    LoadVolumeTraits();
+    return serialises_;
 }
 
 Directory::Durability Directory::CopyDurability() const {

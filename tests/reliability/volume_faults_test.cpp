@@ -4,6 +4,7 @@
 
 #include <sys/statvfs.h>
 
+#include <algorithm>
 #include <atomic>
 #include <thread>
 
@@ -84,7 +85,11 @@ TEST_P(RootDestinationFull, KeepsWhatIsThereAndCountsOnlyWholeCopies) {
     EXPECT_EQ(outcome.problems, "");
     EXPECT_EQ(copied, static_cast<std::int32_t>(outcome.copied.size()));
     EXPECT_EQ(progress_.FilesCopied, copied);
-    EXPECT_LT(outcome.copied.size(), source.size() / 2) << "the volume never filled up";
+    // Twice the room was asked for; which copies find room depends on the order in which the
+    // pass's threads meet them, not whether some find none.
+    const auto files = static_cast<std::size_t>(std::count_if(
+        source.begin(), source.end(), [](const auto& entry) { return entry.second.kind == TreeEntry::Kind::kFile; }));
+    EXPECT_LT(outcome.copied.size(), files) << "the volume never filled up";
     for (int i = 0; i < 10; ++i) {
         EXPECT_TRUE(after.contains("empty/e" + std::to_string(i))) << i;
     }
