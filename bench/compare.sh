@@ -244,9 +244,11 @@ check("the same <= 0.6x cp + sync -f", s["tarnwick"] <= 0.6 * d["cp"],
 b = figures["initial-big"]
 check("50 MiB files within 1.05x of cp", b["tarnwick"] <= 1.05 * b["cp"],
       f"{b['tarnwick'] / b['cp']:.2f} of cp's time")
+# Each round of the plain case leaves the data of cp and rsync unflushed, and a flush of the
+# volume (the pass's) pays for it: the rounds that end on the disk compare like with like.
 bd = figures["initial-big-durable"]
-check("50 MiB files within 1.05x of cp + sync -f", b["tarnwick"] <= 1.05 * bd["cp"],
-      f"{b['tarnwick'] / bd['cp']:.2f} of the time of cp + sync")
+check("50 MiB files until on disk within 1.05x of cp + sync -f",
+      bd["tarnwick"] <= 1.05 * bd["cp"], f"{bd['tarnwick'] / bd['cp']:.2f} of the time of cp + sync")
 check("peak memory at 200,000 files within 2 MiB of 20,000", growth["tarnwick"] <= 2048,
       f"{growth['tarnwick']} KiB more")
 EOF
