@@ -1257,24 +1257,47 @@ void Directory::RemoveLeftoverCopies() const {
     if (fd_ < 0) {
         return;
     }
-    // A listing of its own: this folder's listing may be in use. The folder is listed first and
-    // locked only where there is something to remove.
-    Directory listing(RetryOpenAt(fd_, ".", O_RDONLY | O_DIRECTORY));
-    if (!listing.IsOpen()) {
-        return;
+    // Listed through this folder's own descriptor where its listing has not begun (the copy pass
+    // never lists a destination folder), which is rewound afterwards; else through one of its
+    // own. The folder is locked only where there is something to remove.
+    UniqueFd own;
+    int listed = fd_;
+    if (listing_ || listingDone_) {
+        own.Reset(RetryOpenAt(fd_, ".", O_RDONLY | O_DIRECTORY));
+        if (!own.valid()) {
+            return;
+        }
+        listed = own.get();
     }
+    alignas(dirent64) char buffer[8192];
     UniqueFd lock;
-    while (const auto name = listing.Next()) {
-        if (!name->starts_with(kTemporaryPrefix) || !IsTemporaryCopyName(*name)) {
-            continue;
+    for (bool locked = true; locked;) {
+        ssize_t got = 0;
+        do {
+            got = ::getdents64(listed, buffer, sizeof buffer);
+        } while (got < 0 && errno == EINTR);
+        if (got <= 0) {
+            break;
         }
-        if (!lock.valid()) {
-            lock = LockFolderForCleaning(fd_);
-            if (!lock.valid()) {
-                return;
+        for (std::size_t position = 0; position < static_cast<std::size_t>(got);) {
+            const auto* entry = reinterpret_cast<const dirent64*>(buffer + position);
+            position += entry->d_reclen;
+            const std::string_view name = entry->d_name;
+            if (!name.starts_with(kTemporaryPrefix) || !IsTemporaryCopyName(name)) {
+                continue;
             }
+            if (!lock.valid()) {
+                lock = LockFolderForCleaning(fd_);
+                if (!lock.valid()) {
+                    locked = false;  // another pass has copies waiting here
+                    break;
+                }
+            }
+            RemoveIfFree(lock.get(), entry->d_name);
         }
-        RemoveIfFree(lock.get(), std::string(*name).c_str());
+    }
+    if (listed == fd_) {
+        ::lseek(fd_, 0, SEEK_SET);
     }
 }
 
