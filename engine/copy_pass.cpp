@@ -142,8 +142,8 @@ public:
                (owner == -1 && display_.compare_exchange_strong(owner, worker));
     }
 
-    // Hands a level on when a thread is idle; false when none is.
-    bool HandOn(Task& task);
+    // Hands a level on, with the paths shown for it, when a thread is idle; false when none is.
+    bool HandOn(Task& task, std::string_view sourcePath, std::string_view destinationPath);
 
     // The destination folder `folder` becomes the working place of a level of `worker`.
     // `mayBeShared`: the folder was there before (a fresh one cannot be another level's yet);
@@ -421,25 +421,22 @@ private:
         task.source = std::move(*source);
         task.destination = std::move(destination);
         task.fresh = fresh;
-        if (pass_.idle_.load(std::memory_order_relaxed) != 0) {
-            task.sourcePath = source_;
-            task.destinationPath = destination_;
-            if (pass_.HandOn(task)) {
-                return;  // the holding went with the task
-            }
+        if (pass_.HandOn(task, source_, destination_)) {
+            return;  // the holding went with the task
         }
-        // No thread is idle: the subfolder's pass runs here.
-        std::swap(path_, task.path);
-        const struct Restore {
-            std::vector<Identity>& path;
-            std::vector<Identity>& saved;
-            ~Restore() { std::swap(path, saved); }
-        } restore{path_, task.path};
-        ++depth_;
-        const struct Up {
-            int& depth;
-            ~Up() { --depth; }
-        } up{depth_};
+        // No thread is idle: the subfolder's pass runs here, one level down.
+        const struct Down {
+            Walker& walker;
+            std::vector<Identity>& above;
+            Down(Walker& w, std::vector<Identity>& path) : walker(w), above(path) {
+                std::swap(walker.path_, above);
+                ++walker.depth_;
+            }
+            ~Down() {
+                std::swap(walker.path_, above);
+                --walker.depth_;
+            }
+        } down(*this, task.path);
         Folder(task.source,
                Target{task.destination ? &*task.destination : nullptr, task.fresh, task.key});
     }
@@ -456,15 +453,17 @@ private:
     std::optional<std::string> topEntry_;  // the last entry shown in the top folder
 };
 
-bool Pass::HandOn(Task& task) {
+bool Pass::HandOn(Task& task, std::string_view sourcePath, std::string_view destinationPath) {
     if (idle_.load(std::memory_order_relaxed) == 0 || !Continue()) {
-        return false;
+        return false;  // the usual answer, without the lock
     }
     {
         const std::lock_guard lock(mutex_);
         if (idle_.load(std::memory_order_relaxed) <= tasks_.size()) {
             return false;
         }
+        task.sourcePath.assign(sourcePath);
+        task.destinationPath.assign(destinationPath);
         tasks_.push_back(std::move(task));
         if (tasks_.back().holding) {
             (*tasks_.back().holding)->worker = kQueued;

@@ -220,7 +220,6 @@ public:
         return Add(writer_, from, name, to, toName, failIfExists, lastWrite);
     }
 
-    bool Empty() const;
     bool Full() const;
     // True when a waiting copy (also one being committed in the background) may take the name
     // `name` in `to` or one that the file system may take for the same (names that differ in

@@ -937,11 +937,6 @@ CopyBatch::~CopyBatch() {
     }
 }
 
-bool CopyBatch::Empty() const {
-    const std::lock_guard lock(mutex_);
-    return pending_.empty();
-}
-
 bool CopyBatch::FullLocked() const {
     if (pending_.empty()) {
         return false;
@@ -1257,47 +1252,24 @@ void Directory::RemoveLeftoverCopies() const {
     if (fd_ < 0) {
         return;
     }
-    // Listed through this folder's own descriptor where its listing has not begun (the copy pass
-    // never lists a destination folder), which is rewound afterwards; else through one of its
-    // own. The folder is locked only where there is something to remove.
-    UniqueFd own;
-    int listed = fd_;
-    if (listing_ || listingDone_) {
-        own.Reset(RetryOpenAt(fd_, ".", O_RDONLY | O_DIRECTORY));
-        if (!own.valid()) {
-            return;
-        }
-        listed = own.get();
+    // A listing of its own: this folder's listing may be in use. The folder is listed first and
+    // locked only where there is something to remove.
+    Directory listing(RetryOpenAt(fd_, ".", O_RDONLY | O_DIRECTORY));
+    if (!listing.IsOpen()) {
+        return;
     }
-    alignas(dirent64) char buffer[8192];
     UniqueFd lock;
-    for (bool locked = true; locked;) {
-        ssize_t got = 0;
-        do {
-            got = ::getdents64(listed, buffer, sizeof buffer);
-        } while (got < 0 && errno == EINTR);
-        if (got <= 0) {
-            break;
+    while (const auto name = listing.Next()) {
+        if (!name->starts_with(kTemporaryPrefix) || !IsTemporaryCopyName(*name)) {
+            continue;
         }
-        for (std::size_t position = 0; position < static_cast<std::size_t>(got);) {
-            const auto* entry = reinterpret_cast<const dirent64*>(buffer + position);
-            position += entry->d_reclen;
-            const std::string_view name = entry->d_name;
-            if (!name.starts_with(kTemporaryPrefix) || !IsTemporaryCopyName(name)) {
-                continue;
-            }
+        if (!lock.valid()) {
+            lock = LockFolderForCleaning(fd_);
             if (!lock.valid()) {
-                lock = LockFolderForCleaning(fd_);
-                if (!lock.valid()) {
-                    locked = false;  // another pass has copies waiting here
-                    break;
-                }
+                return;
             }
-            RemoveIfFree(lock.get(), entry->d_name);
         }
-    }
-    if (listed == fd_) {
-        ::lseek(fd_, 0, SEEK_SET);
+        RemoveIfFree(lock.get(), std::string(*name).c_str());
     }
 }
 
