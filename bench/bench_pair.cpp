@@ -14,7 +14,7 @@
 #include <thread>
 
 #include "engine/copy_pass.h"
-#include "platform/drives.h"
+#include "platform/volumes/drives.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 
 #include "engine/folders.h"
 #include "engine/queries.h"
-#include "platform/files.h"
+#include "platform/files/files.h"
 
 namespace tarnwick {
 

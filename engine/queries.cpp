@@ -3,8 +3,8 @@
 #include <array>
 #include <exception>
 
-#include "platform/drives.h"
-#include "platform/files.h"
+#include "platform/volumes/drives.h"
+#include "platform/files/files.h"
 
 namespace tarnwick {
 

@@ -1,7 +1,7 @@
 #include "settings/settings_file.h"
 
-#include "platform/drives.h"
-#include "platform/system.h"
+#include "platform/volumes/drives.h"
+#include "platform/system/system.h"
 
 namespace tarnwick {
 

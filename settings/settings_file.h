@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/profile.h"
+#include "platform/profile/profile.h"
 
 namespace tarnwick {
 

@@ -11,8 +11,8 @@
 #include <QPushButton>
 #include <QStyle>
 
-#include "platform/system.h"
-#include "platform/version.h"
+#include "platform/system/system.h"
+#include "platform/system/version.h"
 #include "ui/Text.h"
 
 namespace tarnwick::ui {

@@ -17,7 +17,7 @@
 #include <optional>
 
 #include "engine/queries.h"
-#include "platform/drives.h"
+#include "platform/volumes/drives.h"
 #include "ui/Ffolderbrowse.h"
 #include "ui/Forms.h"
 #include "ui/Text.h"

@@ -19,8 +19,8 @@
 #include <utility>
 
 #include "engine/queries.h"
-#include "platform/drives.h"
-#include "platform/files.h"
+#include "platform/volumes/drives.h"
+#include "platform/files/files.h"
 #include "ui/Shell.h"
 #include "ui/Text.h"
 

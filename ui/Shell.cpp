@@ -7,7 +7,7 @@
 #include <QProcess>
 #include <QUrl>
 
-#include "platform/program_start.h"
+#include "platform/system/program_start.h"
 #include "ui/Text.h"
 
 namespace tarnwick::ui {

@@ -24,7 +24,7 @@
 #include <array>
 #include <utility>
 
-#include "platform/system.h"
+#include "platform/system/system.h"
 #include "ui/Fabout.h"
 #include "ui/Ffolder.h"
 #include "ui/Ffolderbrowse.h"

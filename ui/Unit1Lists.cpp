@@ -13,7 +13,7 @@
 #include <exception>
 
 #include "engine/queries.h"
-#include "platform/drives.h"
+#include "platform/volumes/drives.h"
 #include "settings/folder_groups.h"
 #include "settings/settings_file.h"
 #include "ui/Ffolder.h"

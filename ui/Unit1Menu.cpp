@@ -8,9 +8,9 @@
 #include <system_error>
 
 #include "engine/queries.h"
-#include "platform/drives.h"
-#include "platform/files.h"
-#include "platform/system.h"
+#include "platform/volumes/drives.h"
+#include "platform/files/files.h"
+#include "platform/system/system.h"
 #include "ui/Fabout.h"
 #include "ui/Ffolderbrowse.h"
 #include "ui/Flog.h"

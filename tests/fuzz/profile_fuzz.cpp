@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "platform/profile.h"
+#include "platform/profile/profile.h"
 
 namespace {
 

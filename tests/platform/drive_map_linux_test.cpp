@@ -7,8 +7,8 @@
 #include <filesystem>
 #include <thread>
 
-#include "platform/drives.h"
-#include "platform/linux_drive_map.h"
+#include "platform/volumes/drives.h"
+#include "platform/volumes/linux_drive_map.h"
 
 namespace tarnwick::platform {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/drives.h"
+#include "platform/volumes/drives.h"
 #include "support/fixture_drive_map.h"
 
 namespace tarnwick::platform {

@@ -1,6 +1,6 @@
 // The time rule of a mounted volume, fed literal mount-table lines and time zones.
 
-#include "platform/fat_clock.h"
+#include "platform/volumes/fat_clock.h"
 
 #include <gtest/gtest.h>
 

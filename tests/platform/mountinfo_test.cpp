@@ -5,8 +5,8 @@
 #include <map>
 #include <string>
 
-#include "platform/drives.h"
-#include "platform/mountinfo.h"
+#include "platform/volumes/drives.h"
+#include "platform/volumes/mountinfo.h"
 
 namespace tarnwick::platform {
 namespace {

@@ -9,7 +9,7 @@
 #include <fstream>
 #include <string>
 
-#include "platform/profile.h"
+#include "platform/profile/profile.h"
 #include "support/temp_dir.h"
 
 namespace tarnwick::platform {

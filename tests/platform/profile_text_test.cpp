@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "platform/profile.h"
+#include "platform/profile/profile.h"
 
 namespace tarnwick::platform {
 namespace {

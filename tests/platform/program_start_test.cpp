@@ -1,7 +1,7 @@
 // Starting a program file in place or through its interpreter, and the started program finding
 // its own file either way.
 
-#include "platform/program_start.h"
+#include "platform/system/program_start.h"
 
 #include <elf.h>
 #include <gtest/gtest.h>
@@ -16,7 +16,7 @@
 #include <cstring>
 #include <filesystem>
 
-#include "platform/system.h"
+#include "platform/system/system.h"
 #include "support/byte_reader.h"
 #include "support/temp_dir.h"
 #include "support/unprivileged.h"

@@ -1,4 +1,4 @@
-#include "platform/system.h"
+#include "platform/system/system.h"
 
 #include <gtest/gtest.h>
 #include <pwd.h>

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "platform/version.h"
+#include "platform/system/version.h"
 #include "support/byte_reader.h"
 
 namespace tarnwick::platform {

@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "platform/volume_id.h"
+#include "platform/volumes/volume_id.h"
 #include "support/temp_dir.h"
 
 namespace tarnwick::platform {

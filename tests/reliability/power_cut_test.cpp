@@ -15,7 +15,7 @@
 #include <thread>
 
 #include "engine/copy_pass.h"
-#include "platform/files.h"
+#include "platform/files/files.h"
 #include "reliability_fixture.h"
 #include "support/programs.h"
 #include "volumes.h"

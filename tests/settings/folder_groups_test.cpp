@@ -9,7 +9,7 @@
 #include <set>
 #include <thread>
 
-#include "platform/profile.h"
+#include "platform/profile/profile.h"
 #include "settings/settings_file.h"
 #include "settings_fixture.h"
 

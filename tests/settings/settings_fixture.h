@@ -8,8 +8,8 @@
 #include <filesystem>
 #include <string>
 
-#include "platform/drives.h"
-#include "platform/system.h"
+#include "platform/volumes/drives.h"
+#include "platform/system/system.h"
 #include "support/fixture_drive_map.h"
 #include "support/temp_dir.h"
 

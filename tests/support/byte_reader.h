@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string>
 
-#include "platform/version.h"
+#include "platform/system/version.h"
 
 namespace tarnwick::testing {
 

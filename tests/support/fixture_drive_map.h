@@ -9,7 +9,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/drives.h"
+#include "platform/volumes/drives.h"
 
 namespace tarnwick::testing {
 

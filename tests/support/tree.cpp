@@ -5,7 +5,7 @@
 #include <iostream>
 #include <sstream>
 
-#include "platform/files.h"
+#include "platform/files/files.h"
 #include "support/programs.h"
 #include "support/temp_dir.h"
 

@@ -8,7 +8,7 @@
 #include <QPushButton>
 #include <QTest>
 
-#include "platform/system.h"
+#include "platform/system/system.h"
 #include "support/temp_dir.h"
 #include "ui/Fabout.h"
 

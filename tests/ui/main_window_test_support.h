@@ -10,7 +10,7 @@
 #include <ostream>
 
 #include "folder_test_support.h"
-#include "platform/system.h"
+#include "platform/system/system.h"
 #include "ui/Ffolder.h"
 #include "ui/Ffolderbrowse.h"
 #include "ui/Forms.h"

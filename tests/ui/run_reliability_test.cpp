@@ -16,7 +16,7 @@
 #include <memory>
 #include <random>
 
-#include "platform/system.h"
+#include "platform/system/system.h"
 #include "settings/folder_groups.h"
 #include "support/fixture_drive_map.h"
 #include "support/temp_dir.h"

@@ -22,8 +22,8 @@
 #include <regex>
 #include <thread>
 
-#include "platform/drives.h"
-#include "platform/system.h"
+#include "platform/volumes/drives.h"
+#include "platform/system/system.h"
 #include "settings/folder_groups.h"
 #include "support/fixture_drive_map.h"
 #include "support/temp_dir.h"

@@ -19,8 +19,8 @@
 #include <functional>
 #include <thread>
 
-#include "platform/drives.h"
-#include "platform/linux_drive_map.h"
+#include "platform/volumes/drives.h"
+#include "platform/volumes/linux_drive_map.h"
 #include "support/temp_dir.h"
 
 namespace tarnwick::platform {

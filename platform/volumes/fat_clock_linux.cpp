@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/fat_clock.h"
-#include "platform/mount_table_linux.h"
+#include "platform/volumes/fat_clock.h"
+#include "platform/volumes/mount_table_linux.h"
 
 namespace tarnwick::platform {
 

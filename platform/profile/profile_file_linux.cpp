@@ -10,7 +10,7 @@
 #include <mutex>
 #include <utility>
 
-#include "platform/profile.h"
+#include "platform/profile/profile.h"
 #include "platform/unique_fd.h"
 
 namespace tarnwick::platform {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/version.h"
+#include "platform/system/version.h"
 
 namespace tarnwick::platform {
 

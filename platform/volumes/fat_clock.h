@@ -17,7 +17,7 @@
 #include <optional>
 
 #include "platform/filetime.h"
-#include "platform/mountinfo.h"
+#include "platform/volumes/mountinfo.h"
 
 namespace tarnwick::platform {
 

@@ -19,8 +19,8 @@
 #include <stdexcept>
 #include <utility>
 
-#include "platform/drives.h"
-#include "platform/files.h"
+#include "platform/volumes/drives.h"
+#include "platform/files/files.h"
 #include "platform/unique_fd.h"
 
 namespace tarnwick::platform {

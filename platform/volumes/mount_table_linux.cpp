@@ -1,4 +1,4 @@
-#include "platform/mount_table_linux.h"
+#include "platform/volumes/mount_table_linux.h"
 
 #include <fcntl.h>
 #include <poll.h>

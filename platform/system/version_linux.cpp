@@ -5,7 +5,7 @@
 #include <cstring>
 #include <vector>
 
-#include "platform/version.h"
+#include "platform/system/version.h"
 
 namespace tarnwick::platform {
 

@@ -3,7 +3,7 @@
 
 #include <memory>
 
-#include "platform/drives.h"
+#include "platform/volumes/drives.h"
 
 namespace tarnwick::platform {
 

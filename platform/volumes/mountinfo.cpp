@@ -1,11 +1,11 @@
-#include "platform/mountinfo.h"
+#include "platform/volumes/mountinfo.h"
 
 #include <algorithm>
 #include <array>
 #include <charconv>
 #include <unordered_map>
 
-#include "platform/drives.h"
+#include "platform/volumes/drives.h"
 
 namespace tarnwick::platform {
 

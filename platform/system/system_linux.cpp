@@ -13,8 +13,8 @@
 #include <mutex>
 #include <string_view>
 
-#include "platform/drives.h"
-#include "platform/system.h"
+#include "platform/volumes/drives.h"
+#include "platform/system/system.h"
 #include "platform/unique_fd.h"
 
 namespace tarnwick::platform {

@@ -19,10 +19,10 @@
 #include <system_error>
 #include <thread>
 
-#include "platform/linux_drive_map.h"
-#include "platform/mount_table_linux.h"
-#include "platform/mountinfo.h"
-#include "platform/volume_id.h"
+#include "platform/volumes/linux_drive_map.h"
+#include "platform/volumes/mount_table_linux.h"
+#include "platform/volumes/mountinfo.h"
+#include "platform/volumes/volume_id.h"
 
 namespace tarnwick::platform {
 

@@ -5,8 +5,8 @@
 
 #include <cerrno>
 
-#include "platform/profile.h"
-#include "platform/system.h"
+#include "platform/profile/profile.h"
+#include "platform/system/system.h"
 
 namespace tarnwick::platform {
 

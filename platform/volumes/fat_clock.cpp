@@ -1,4 +1,4 @@
-#include "platform/fat_clock.h"
+#include "platform/volumes/fat_clock.h"
 
 #include <charconv>
 #include <limits>

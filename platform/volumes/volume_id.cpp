@@ -1,4 +1,4 @@
-#include "platform/volume_id.h"
+#include "platform/volumes/volume_id.h"
 
 #include <blkid.h>
 #include <dirent.h>

@@ -6,7 +6,7 @@
 
 #include <cstring>
 
-#include "platform/program_start.h"
+#include "platform/system/program_start.h"
 #include "platform/unique_fd.h"
 
 namespace tarnwick::platform {

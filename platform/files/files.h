@@ -13,7 +13,7 @@
 #include <unordered_set>
 #include <vector>
 
-#include "platform/fat_clock.h"
+#include "platform/volumes/fat_clock.h"
 #include "platform/filetime.h"
 
 namespace tarnwick::platform {

@@ -13,8 +13,8 @@
 #include <string>
 #include <string_view>
 
-#include "platform/drives.h"
-#include "platform/mountinfo.h"
+#include "platform/volumes/drives.h"
+#include "platform/volumes/mountinfo.h"
 
 namespace tarnwick::platform {
 

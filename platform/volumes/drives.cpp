@@ -1,8 +1,8 @@
-#include "platform/drives.h"
+#include "platform/volumes/drives.h"
 
 #include <mutex>
 
-#include "platform/linux_drive_map.h"
+#include "platform/volumes/linux_drive_map.h"
 
 namespace tarnwick::platform {
 
