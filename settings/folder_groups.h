@@ -7,9 +7,9 @@
 #include <utility>
 #include <vector>
 
-namespace tarnwick {
+#include "engine/run.h"
 
-inline constexpr const char* kDeletedMarker = "!";
+namespace tarnwick {
 
 struct FolderEntry {
     std::string Path;

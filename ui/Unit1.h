@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "engine/copy_pass.h"
+#include "engine/run.h"
 
 class QAction;
 class QLabel;
@@ -34,9 +35,7 @@ namespace tarnwick::ui {
 // timers on the user-interface thread.
 extern std::atomic<bool> SyncErrorFlag;
 
-// The current local date and time as the user's locale writes them: the short date, a blank
-// and the long time.
-std::string DateTimeText();
+using tarnwick::DateTimeText;
 
 // The running executable's drive path split at its last backslash ("E:\Tools" and
 // "Tarnwick.exe"). nullopt when the path cannot be had, has 3 characters or fewer, does not fit
@@ -171,23 +170,11 @@ public:
     // worker finishes the file it is copying. Synchronize stays unavailable meanwhile.
     bool SyncRunning() const { return worker_.joinable(); }
 
-    // Worker side. The run-log operations may be called from any thread: each change reaches
-    // the window and the log on the user-interface thread, in the order made.
+    // Worker side: the run of the groups, whose log lines reach the window and the log on the
+    // user-interface thread in the order written.
     static void SyncThread(TForm1* form);
     void RunSync();
     void LogLine(std::string_view text);
-    void LogMessage(std::string_view piece1, std::optional<std::string_view> piece2 = std::nullopt,
-                    std::optional<std::string_view> piece3 = std::nullopt,
-                    std::optional<std::string_view> piece4 = std::nullopt,
-                    std::optional<std::string_view> piece5 = std::nullopt,
-                    std::optional<std::string_view> piece6 = std::nullopt);
-    void LogError(std::string_view piece1, std::optional<std::string_view> piece2 = std::nullopt,
-                  std::optional<std::string_view> piece3 = std::nullopt,
-                  std::optional<std::string_view> piece4 = std::nullopt,
-                  std::optional<std::string_view> piece5 = std::nullopt,
-                  std::optional<std::string_view> piece6 = std::nullopt);
-    void LogStart();
-    void LogEnd();
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -204,8 +191,10 @@ private:
     Q_INVOKABLE void WorkerEnded();
     Q_INVOKABLE void OpenLogAfterError();
 
+    class WindowRunSink;
+
     void Post(std::function<void()> change);
-    std::int32_t SyncPair(const std::string& from, const std::string& to, bool subfolders);
+    // The user-interface side of a run's end: the fields, the count and the buttons.
     void EndRun(std::int32_t total);
     void ShowStartButton(bool start);
     void StopRunAndWait();

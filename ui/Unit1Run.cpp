@@ -10,7 +10,6 @@
 #include <QPushButton>
 #include <QTimer>
 #include <chrono>
-#include <ctime>
 #include <exception>
 #include <system_error>
 #include <utility>
@@ -28,27 +27,7 @@ namespace {
 
 bool gThreadStartFails = false;
 
-std::string Quoted(std::string_view path) {
-    std::string quoted;
-    quoted.reserve(path.size() + 2);
-    quoted += '"';
-    quoted += path;
-    quoted += '"';
-    return quoted;
-}
-
 }  // namespace
-
-std::string DateTimeText() {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    if (localtime_r(&now, &local) == nullptr) {
-        return {};
-    }
-    char text[256];
-    const std::size_t length = std::strftime(text, sizeof text, "%x %X", &local);
-    return std::string(text, length);
-}
 
 void SetSyncThreadStartFailsForTesting(bool fails) {
     gThreadStartFails = fails;
@@ -197,67 +176,45 @@ void TForm1::SyncThread(TForm1* form) {
     QMetaObject::invokeMethod(form, "WorkerEnded", Qt::QueuedConnection);
 }
 
-void TForm1::RunSync() {
-    LogStart();
-    std::int32_t total = 0;
-    try {
-        bool merge = false;
-        bool subfolders = false;
-        int group = 1;
-        int entry = 1;
-        std::string path;
-        std::string sourcePath;
-        std::string destinationPath;
-        bool found = ReadFolderEntry(group, entry, path, merge, subfolders);
-        while (found && Progress.Continue) {
-            const bool deleted = path == kDeletedMarker;
-            if (deleted && entry == 1) {
-                found = false;  // the whole group is passed over
-            } else if (!deleted) {
-                if (entry == 1) {
-                    sourcePath = path;
-                } else {
-                    destinationPath = path;
-                    total += SyncPair(sourcePath, destinationPath, subfolders);
-                    if (merge) {
-                        total += SyncPair(destinationPath, sourcePath, subfolders);
-                    }
-                }
-            }
-            if (found) {
-                ++entry;
-                // A destination's own subfolders value is not used: the group keeps its
-                // source's.
-                bool destinationSubfolders = false;
-                found = ReadFolderEntry(group, entry, path, merge, destinationSubfolders);
-            }
-            if (!found) {
-                ++group;
-                entry = 1;
-                found = ReadFolderEntry(group, entry, path, merge, subfolders);
-            }
-        }
-    } catch (const std::exception& error) {
-        LogError(" The synchronization stopped after an unexpected error: ", error.what());
-    } catch (...) {
-        LogError(" The synchronization stopped after an unexpected error.");
-    }
-    EndRun(total);
-}
+// The run's log lines and window changes are posted to the user-interface thread.
+class TForm1::WindowRunSink final : public RunSink {
+public:
+    explicit WindowRunSink(TForm1& form) : form_(form) {}
 
-std::int32_t TForm1::SyncPair(const std::string& from, const std::string& to, bool subfolders) {
-    LogMessage("Synchronising from ", Quoted(from), " to ", Quoted(to));
-    const std::int32_t result = SyncFolders(from, to, subfolders, Progress);
-    if (result == -1) {
-        LogError(" The folder ", Quoted(from), " was not found.");
-    } else if (result == -2) {
-        LogError(" The folder ", Quoted(to), " was not found.");
-    } else if (result > 0) {
-        const std::string count = std::to_string(result) + (result > 1 ? " files" : " file");
-        LogMessage(count, " copied.");
-        return result;
+    void Started() override {
+        form_.Post([&form = form_] {
+            if (Form2 != nullptr) {
+                Form2->setWindowTitle(QStringLiteral("Log"));
+            }
+            if (form.LogMemo) {
+                form.LogMemo->clear();
+            }
+        });
     }
-    return 0;
+
+    void Line(std::string_view text) override { form_.LogLine(text); }
+
+    void ErrorRaised() override {
+        SyncErrorFlag = true;
+        form_.Post([&form = form_] {
+            if (!form.TimerError->isActive()) {
+                form.TimerError->start();
+            }
+            if (Form2 != nullptr) {
+                Form2->setWindowTitle(QStringLiteral("Error during synchronization"));
+            }
+        });
+    }
+
+    void Ending(std::int32_t total) override { form_.EndRun(total); }
+
+private:
+    TForm1& form_;
+};
+
+void TForm1::RunSync() {
+    WindowRunSink sink(*this);
+    SyncRun(Progress, sink).RunSync(ReadFolderEntry);
 }
 
 void TForm1::EndRun(std::int32_t total) {
@@ -268,13 +225,6 @@ void TForm1::EndRun(std::int32_t total) {
         lblCount->setText(QString::number(total));
         ShowStartButton(true);
     });
-    Progress.SourcePath.Set(std::nullopt);
-    Progress.DestinationPath.Set(std::nullopt);
-    Progress.FilesCopied = 0;
-    LogLine("");
-    LogMessage("Total files copied : ", std::to_string(total), ".");
-    LogLine("");
-    LogEnd();
 }
 
 // --- The run log -------------------------------------------------------------------------------
@@ -285,59 +235,6 @@ void TForm1::LogLine(std::string_view text) {
             LogMemo->appendPlainText(ToQt(line));
         }
     });
-}
-
-void TForm1::LogMessage(std::string_view piece1, std::optional<std::string_view> piece2,
-                        std::optional<std::string_view> piece3,
-                        std::optional<std::string_view> piece4,
-                        std::optional<std::string_view> piece5,
-                        std::optional<std::string_view> piece6) {
-    if (!piece2) {
-        LogLine(piece1);
-        return;
-    }
-    std::string line(piece1);
-    for (const auto& piece : {piece2, piece3, piece4, piece5, piece6}) {
-        if (piece) {
-            line += *piece;
-        }
-    }
-    LogLine(line);
-}
-
-void TForm1::LogError(std::string_view piece1, std::optional<std::string_view> piece2,
-                      std::optional<std::string_view> piece3,
-                      std::optional<std::string_view> piece4,
-                      std::optional<std::string_view> piece5,
-                      std::optional<std::string_view> piece6) {
-    SyncErrorFlag = true;
-    Post([this] {
-        if (!TimerError->isActive()) {
-            TimerError->start();
-        }
-        if (Form2 != nullptr) {
-            Form2->setWindowTitle(QStringLiteral("Error during synchronization"));
-        }
-    });
-    std::string head = "Error " + DateTimeText();
-    head += piece1;
-    LogMessage(head, piece2, piece3, piece4, piece5, piece6);
-}
-
-void TForm1::LogStart() {
-    Post([this] {
-        if (Form2 != nullptr) {
-            Form2->setWindowTitle(QStringLiteral("Log"));
-        }
-        if (LogMemo) {
-            LogMemo->clear();
-        }
-    });
-    LogMessage("------------ Logging Starts ", DateTimeText(), " ------------");
-}
-
-void TForm1::LogEnd() {
-    LogMessage("------------ Logging Ends   ", DateTimeText(), " ------------");
 }
 
 }  // namespace tarnwick::ui

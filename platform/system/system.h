@@ -42,6 +42,10 @@ std::optional<std::string> UserRuntimeFolder();
 
 // Test seams: replace the answers above. nullopt restores the real answer; an empty text makes
 // the query fail. Only tests call these.
+// The current local date and time as the user's locale writes them: the short date, a blank
+// and the long time ("%x %X").
+std::string LocalDateTimeText();
+
 void SetComputerNameForTesting(std::optional<std::string> name);
 void SetExecutablePathForTesting(std::optional<std::string> nativePath);
 void SetHomeFolderForTesting(std::optional<std::string> nativePath);

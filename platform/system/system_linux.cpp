@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <ctime>
 #include <functional>
 #include <mutex>
 #include <string_view>
@@ -335,6 +336,17 @@ void SetHomeFolderForTesting(std::optional<std::string> nativePath) {
 void SetRuntimeFolderForTesting(std::optional<std::string> nativePath) {
     std::lock_guard lock(gSeamMutex);
     gRuntimeFolderForTesting = std::move(nativePath);
+}
+
+std::string LocalDateTimeText() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    if (::localtime_r(&now, &local) == nullptr) {
+        return {};
+    }
+    char text[256];
+    const std::size_t length = std::strftime(text, sizeof text, "%x %X", &local);
+    return std::string(text, length);
 }
 
 }  // namespace tarnwick::platform
