@@ -165,11 +165,16 @@ TfrmAbout::TfrmAbout(QWidget* parent) : TModalDialog(parent) {
         MakeReadOnlyField(GroupBox1, "Edit1", QStringLiteral("not published"), {80, 24, 185, 21});
     Edit2 =
         MakeReadOnlyField(GroupBox1, "Edit2", QStringLiteral("not published"), {80, 48, 185, 21});
+    Edit1->setAccessibleName(QStringLiteral("SWIFT"));
+    Edit2->setAccessibleName(QStringLiteral("IBAN"));
+    Image1->setAccessibleName(QStringLiteral("Tarnwick"));
 
     bbtnOk = new QPushButton(style()->standardIcon(QStyle::SP_DialogCloseButton),
                              QStringLiteral("&Close"), this);
     bbtnOk->setObjectName("bbtnOk");
     bbtnOk->setGeometry(127, 336, 75, 25);
+    // Enter presses it; Escape closes the window as the title bar's close button does.
+    bbtnOk->setDefault(true);
     connect(bbtnOk, &QPushButton::clicked, this, [this] { done(1); });
 }
 

@@ -79,11 +79,15 @@ TfrmFolder::TfrmFolder(QWidget* parent) : TModalDialog(parent) {
     Edit1->setObjectName("Edit1");
     Edit1->setMaxLength(static_cast<int>(kMaxDialogPathLength));
     Edit1->setGeometry(16, 26, 100, 21);
+    Edit1->setAccessibleName(QStringLiteral("Folder"));
+    Edit1->setAccessibleDescription(
+        QStringLiteral("A drive path such as C:\\Data, or a path such as /home/ann/Data or ~/Data"));
     PanelBrowse = new QWidget(PanelEdit);
     PanelBrowse->setObjectName("PanelBrowse");
     PanelBrowse->setGeometry(width() - 47, 0, 47, 65);
     btnBrowse = MakeGlyphButton(PanelBrowse, "btnBrowse", QStyle::SP_CustomBase,
                                 QStringLiteral("..."), QString(), {8, 25, 24, 22});
+    btnBrowse->setAccessibleName(QStringLiteral("Browse for a folder"));
 
     GroupBox1 = new QGroupBox(QStringLiteral("Disk information"), this);
     GroupBox1->setObjectName("GroupBox1");
@@ -92,6 +96,8 @@ TfrmFolder::TfrmFolder(QWidget* parent) : TModalDialog(parent) {
     lblLabel = MakeLabel(GroupBox1, "lblLabel", QString(), {48, 20, 169, 15});
     Label2 = MakeLabel(GroupBox1, "Label2", QStringLiteral("Serial:"), {8, 36, 40, 15});
     lblSerial = MakeLabel(GroupBox1, "lblSerial", QString(), {48, 36, 169, 15});
+    lblLabel->setAccessibleDescription(QStringLiteral("Label of the disk"));
+    lblSerial->setAccessibleDescription(QStringLiteral("Serial number of the disk"));
     Panel3 = new QFrame(GroupBox1);
     Panel3->setObjectName("Panel3");
     Panel3->setGeometry(8, 52, 209, 33);
@@ -100,6 +106,7 @@ TfrmFolder::TfrmFolder(QWidget* parent) : TModalDialog(parent) {
     lblType = MakeLabel(Panel3, "lblType", QString(), {});
     lblType->setWordWrap(true);
     lblType->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    lblType->setAccessibleDescription(QStringLiteral("Kind of drive"));
     typeBox->addWidget(lblType);
 
     RadioGroup1 = new QGroupBox(QStringLiteral("Folder type"), this);
@@ -138,6 +145,8 @@ TfrmFolder::TfrmFolder(QWidget* parent) : TModalDialog(parent) {
     bbtnClose =
         MakeGlyphButton(this, "bbtnClose", QStyle::SP_DialogCloseButton, QStringLiteral("&Close"),
                         QStringLiteral("Cancel and Close this window"), {377, 169, 91, 25});
+    // Enter saves (while Save is enabled); Escape closes as Close does.
+    bbtnVista->setDefault(true);
 
     Timer1 = new QTimer(this);
     Timer1->setObjectName("Timer1");

@@ -207,6 +207,7 @@ TTfrmFolderBrowse::TTfrmFolderBrowse(QWidget* parent) : TModalDialog(parent) {
     auto* tree = new FolderTree(this, this);
     TreeView1 = tree;
     TreeView1->setObjectName("TreeView1");
+    TreeView1->setAccessibleName(QStringLiteral("Folders"));
     TreeView1->setColumnCount(1);
     TreeView1->header()->hide();
     TreeView1->setIndentation(19);

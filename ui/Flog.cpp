@@ -49,10 +49,14 @@ TForm2::TForm2(QWidget* parent) : TModalDialog(parent) {
     palette.setColor(QPalette::Base, palette.color(QPalette::Button));
     Memo1->setPalette(palette);
     Memo1->setPlainText(QStringLiteral("Memo1"));
+    Memo1->setAccessibleName(QStringLiteral("Log"));
+    // Tab leaves the text for the button, and Enter in the text presses OK.
+    Memo1->setTabChangesFocus(true);
 
     // The button keeps its designed place in the button row when the window is resized.
-    Button1 = new QPushButton(QStringLiteral("OK"), Panel2);
+    Button1 = new QPushButton(QStringLiteral("&OK"), Panel2);
     Button1->setObjectName("Button1");
+    Button1->setDefault(true);
     Button1->setGeometry(194, 7, 75, 25);
     connect(Button1, &QPushButton::clicked, this, &TForm2::Button1Click);
 

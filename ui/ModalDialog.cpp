@@ -1,6 +1,5 @@
 #include "ui/ModalDialog.h"
 
-#include <QKeyEvent>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QShowEvent>
@@ -35,18 +34,6 @@ void TModalDialog::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
 }
 
-void TModalDialog::keyPressEvent(QKeyEvent* event) {
-    switch (event->key()) {
-        case Qt::Key_Escape:
-        case Qt::Key_Return:
-        case Qt::Key_Enter:
-            event->accept();
-            return;
-        default:
-            QDialog::keyPressEvent(event);
-    }
-}
-
 QPushButton* MakeGlyphButton(QWidget* parent, const char* name, QStyle::StandardPixmap image,
                              const QString& caption, const QString& hint, const QRect& geometry) {
     auto* button = image == QStyle::SP_CustomBase
@@ -54,7 +41,10 @@ QPushButton* MakeGlyphButton(QWidget* parent, const char* name, QStyle::Standard
                        : new QPushButton(parent->style()->standardIcon(image), caption, parent);
     button->setObjectName(name);
     button->setToolTip(hint);
-    button->setAutoDefault(false);
+    if (caption.isEmpty()) {
+        button->setAccessibleName(hint);
+    }
+    button->setAutoDefault(true);
     // Not sizeHint(): styles give every text button a minimum width far above the designed one.
     QString shown = caption;
     shown.remove(QRegularExpression(QStringLiteral("&(?!&)")));

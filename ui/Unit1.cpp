@@ -5,6 +5,7 @@
 #include <QCloseEvent>
 #include <QEvent>
 #include <QGridLayout>
+#include <QKeyEvent>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -17,6 +18,7 @@
 #include <QScreen>
 #include <QShowEvent>
 #include <QStyle>
+#include <QStyleOptionFocusRect>
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -117,6 +119,7 @@ QToolButton* MakeListButton(QWidget* parent, const char* name, QStyle::StandardP
     button->setIconSize(QSize(16, 16));
     button->setFixedSize(kListButtonSize, kListButtonSize);
     button->setToolTip(hint);
+    button->setAccessibleName(hint);
     button->setFocusPolicy(Qt::TabFocus);
     return button;
 }
@@ -129,9 +132,70 @@ QPushButton* MakeButton(QWidget* parent, const char* name, QStyle::StandardPixma
     return button;
 }
 
-QListWidget* MakeList(QWidget* parent, const char* name) {
-    auto* list = new QListWidget(parent);
+// A folder list. Insert, Enter and Delete press the list's New, Change and Delete buttons, so the
+// keyboard reaches the same commands as the mouse; and the keyboard focus shows on the list also
+// while it has no current item to draw it on.
+class FolderList : public QListWidget {
+public:
+    using QListWidget::QListWidget;
+
+    void SetCommandButtons(QAbstractButton* add, QAbstractButton* change, QAbstractButton* remove) {
+        add_ = add;
+        change_ = change;
+        remove_ = remove;
+    }
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override {
+        QAbstractButton* button = nullptr;
+        if ((event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+            switch (event->key()) {
+                case Qt::Key_Insert:
+                    button = add_;
+                    break;
+                case Qt::Key_Return:
+                case Qt::Key_Enter:
+                    button = change_;
+                    break;
+                case Qt::Key_Delete:
+                    button = remove_;
+                    break;
+                default:
+                    break;
+            }
+        }
+        if (button == nullptr) {
+            QListWidget::keyPressEvent(event);
+            return;
+        }
+        // A disabled button does nothing, and neither does its key.
+        button->click();
+        event->accept();
+    }
+
+    void paintEvent(QPaintEvent* event) override {
+        QListWidget::paintEvent(event);
+        if (!hasFocus() || currentIndex().isValid()) {
+            return;
+        }
+        QPainter painter(viewport());
+        QStyleOptionFocusRect option;
+        option.initFrom(this);
+        option.rect = viewport()->rect().adjusted(1, 1, -1, -1);
+        option.backgroundColor = palette().color(QPalette::Base);
+        style()->drawPrimitive(QStyle::PE_FrameFocusRect, &option, &painter, this);
+    }
+
+private:
+    QAbstractButton* add_ = nullptr;
+    QAbstractButton* change_ = nullptr;
+    QAbstractButton* remove_ = nullptr;
+};
+
+FolderList* MakeList(QWidget* parent, const char* name, const QString& heading) {
+    auto* list = new FolderList(parent);
     list->setObjectName(name);
+    list->setAccessibleName(heading);
     list->setSelectionMode(QAbstractItemView::SingleSelection);
     list->setSortingEnabled(false);
     list->setMinimumHeight(24);
@@ -158,6 +222,9 @@ QHBoxLayout* DetailsLine(QWidget* parent, const std::array<const char*, 6>& name
     labels.label = MakeElidedLabel(parent, names[4], QStringLiteral(" "), false, kKeptLabel);
     labels.type = MakeElidedLabel(parent, names[5], QStringLiteral(" "));
     labels.type->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    labels.serial->setAccessibleDescription(QStringLiteral("Serial number of the disk"));
+    labels.label->setAccessibleDescription(QStringLiteral("Label of the disk"));
+    labels.type->setAccessibleDescription(QStringLiteral("Kind of drive"));
     // The blanks between serial and label give way first when room is short.
     labels.spacer->setMinimumWidth(8);
 
@@ -210,7 +277,7 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
     Copythisapplicatio1->setStatusTip(
         QStringLiteral("Select a folder on a removable device, copy this application to it and "
                        "then run it from there."));
-    Log1 = File1->addAction(QStringLiteral("Log"));
+    Log1 = File1->addAction(QStringLiteral("&Log"));
     Log1->setObjectName("Log1");
     Exit1 = File1->addAction(QStringLiteral("&Exit"));
     Exit1->setObjectName("Exit1");
@@ -218,7 +285,7 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
 
     Help1 = menuBar()->addMenu(QStringLiteral("&Help"));
     Help1->setObjectName("Help1");
-    Gettingstarted1 = Help1->addAction(QStringLiteral("Getting started"));
+    Gettingstarted1 = Help1->addAction(QStringLiteral("&Getting started"));
     Gettingstarted1->setObjectName("Gettingstarted1");
     OnlineHelp1 = Help1->addAction(QStringLiteral("&Online documentation"));
     OnlineHelp1->setObjectName("OnlineHelp1");
@@ -234,13 +301,16 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
     Label1->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     lblComputer = MakeLabel(central, "lblComputer", QString(), true);
     lblComputer->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    ListBox1 = MakeList(central, "ListBox1");
+    lblComputer->setAccessibleDescription(QStringLiteral("Computer"));
+    auto* sources = MakeList(central, "ListBox1", QStringLiteral("Source folders"));
+    ListBox1 = sources;
     QHBoxLayout* details1 =
         DetailsLine(central, {"Label9", "lblSerial1", "Label10", "Label8", "lblLabel1", "lblType1"},
                     {Label9, lblSerial1, Label10, Label8, lblLabel1, lblType1});
 
     Label5 = MakeElidedLabel(central, "Label5", QStringLiteral("Destination folders:"), true);
-    ListBox2 = MakeList(central, "ListBox2");
+    auto* destinations = MakeList(central, "ListBox2", QStringLiteral("Destination folders"));
+    ListBox2 = destinations;
     QHBoxLayout* details2 = DetailsLine(
         central, {"Label11", "lblSerial2", "Label12", "Label13", "lblLabel2", "lblType2"},
         {Label11, lblSerial2, Label12, Label13, lblLabel2, lblType2});
@@ -260,6 +330,8 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
                                  QStringLiteral("Change selected destination folder"));
     bbtnDel2 = MakeListButton(PanelButtons, "bbtnDel2", QStyle::SP_TrashIcon,
                               QStringLiteral("Delete selected destination folder"));
+    sources->SetCommandButtons(bbtnNew1, bbtnChange1, bbtnDel1);
+    destinations->SetCommandButtons(bbtnNew2, bbtnChange2, bbtnDel2);
 
     // The progress fields are 50 pixels narrower than their panel: 45 for the captions, 5 to
     // the right.
@@ -267,12 +339,17 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
     PanelEdit->setObjectName("PanelEdit");
     Label2 = MakeLabel(PanelEdit, "Label2", QStringLiteral("From:"));
     Label4 = MakeLabel(PanelEdit, "Label4", QStringLiteral("To:"));
+    // Read-only progress: shown to screen readers by name, passed over by Tab.
     Edit1 = new QLineEdit(PanelEdit);
     Edit1->setObjectName("Edit1");
     Edit1->setReadOnly(true);
+    Edit1->setFocusPolicy(Qt::NoFocus);
+    Edit1->setAccessibleName(QStringLiteral("From"));
     Edit2 = new QLineEdit(PanelEdit);
     Edit2->setObjectName("Edit2");
     Edit2->setReadOnly(true);
+    Edit2->setFocusPolicy(Qt::NoFocus);
+    Edit2->setAccessibleName(QStringLiteral("To"));
     auto* edits = new QGridLayout(PanelEdit);
     edits->setContentsMargins(0, 0, 5, 0);
     edits->setHorizontalSpacing(0);
@@ -287,6 +364,7 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
 
     Label6 = MakeElidedLabel(central, "Label6", QStringLiteral("Synchronized files: "));
     lblCount = MakeLabel(central, "lblCount", QStringLiteral("000000"));
+    lblCount->setAccessibleDescription(QStringLiteral("Synchronized files"));
     bbtnStart =
         MakeButton(central, "bbtnStart", QStyle::SP_BrowserReload, QStringLiteral("&Synchronize "));
     bbtnCancel =
