@@ -17,6 +17,7 @@
 #include <optional>
 
 #include "engine/queries.h"
+#include "platform/system/system.h"
 #include "platform/volumes/drives.h"
 #include "ui/Ffolderbrowse.h"
 #include "ui/Forms.h"
@@ -64,6 +65,20 @@ std::optional<std::string> LocalFileOfUrl(const std::string& url) {
     return QByteArray::fromPercentEncoding(encoded).toStdString();
 }
 
+// "~" or "~/rest" as the shell reads it: the user's home folder, or rest inside it. nullopt when
+// the home folder cannot be had.
+std::optional<std::string> InHomeFolder(const std::string& typed) {
+    std::optional<std::string> home = platform::HomeFolder();
+    if (!home) {
+        const QByteArray variable = qgetenv("HOME");
+        if (!variable.startsWith('/')) {
+            return std::nullopt;
+        }
+        home = variable.toStdString();
+    }
+    return *home + typed.substr(1);
+}
+
 }  // namespace
 
 TfrmFolder::TfrmFolder(QWidget* parent) : TModalDialog(parent) {
@@ -80,8 +95,8 @@ TfrmFolder::TfrmFolder(QWidget* parent) : TModalDialog(parent) {
     Edit1->setMaxLength(static_cast<int>(kMaxDialogPathLength));
     Edit1->setGeometry(16, 26, 100, 21);
     Edit1->setAccessibleName(QStringLiteral("Folder"));
-    Edit1->setAccessibleDescription(
-        QStringLiteral("A drive path such as C:\\Data, or a path such as /home/ann/Data or ~/Data"));
+    Edit1->setAccessibleDescription(QStringLiteral(
+        "A drive path such as C:\\Data, or a path such as /home/ann/Data or ~/Data"));
     PanelBrowse = new QWidget(PanelEdit);
     PanelBrowse->setObjectName("PanelBrowse");
     PanelBrowse->setGeometry(width() - 47, 0, 47, 65);
@@ -225,9 +240,18 @@ void TfrmFolder::AcceptNativePath() {
         // "C:/Data": '/' never occurs in a name here, so it is a separator written the Linux way.
         drivePath = bytes;
         std::replace(drivePath->begin(), drivePath->end(), '/', '\\');
-    } else if (const auto native = bytes.starts_with('/') ? std::optional<std::string>(bytes)
-                                                          : LocalFileOfUrl(bytes)) {
-        drivePath = platform::ToDrivePath(*native);
+    } else {
+        std::optional<std::string> native;
+        if (bytes.starts_with('/')) {
+            native = bytes;
+        } else if (bytes == "~" || bytes.starts_with("~/")) {
+            native = InHomeFolder(bytes);
+        } else {
+            native = LocalFileOfUrl(bytes);
+        }
+        if (native) {
+            drivePath = platform::ToDrivePath(*native);
+        }
     }
     if (!drivePath) {
         return;

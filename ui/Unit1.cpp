@@ -5,8 +5,8 @@
 #include <QCloseEvent>
 #include <QEvent>
 #include <QGridLayout>
-#include <QKeyEvent>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>

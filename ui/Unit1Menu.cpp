@@ -14,9 +14,9 @@
 #include <system_error>
 
 #include "engine/queries.h"
-#include "platform/volumes/drives.h"
 #include "platform/files/files.h"
 #include "platform/system/system.h"
+#include "platform/volumes/drives.h"
 #include "ui/Fabout.h"
 #include "ui/Ffolderbrowse.h"
 #include "ui/Flog.h"
@@ -171,8 +171,9 @@ void OpenHelpPage(const char* page, QWidget* owner) {
     } else if (found) {
         ShowHelpWindow(QUrl::fromLocalFile(ToQt(*found)), owner);
     } else {
-        ShowMessageBox(owner, BoxIcon::Error, QStringLiteral("Tarnwick"),
-                       QStringLiteral("The help page %1 cannot be found.").arg(QLatin1String(page)));
+        ShowMessageBox(
+            owner, BoxIcon::Error, QStringLiteral("Tarnwick"),
+            QStringLiteral("The help page %1 cannot be found.").arg(QLatin1String(page)));
     }
 }
 

@@ -41,8 +41,8 @@ TEST_F(KeyboardTest, EveryControlThatTakesTheFocusHasAName) {
                 continue;
             }
             EXPECT_FALSE(AccessibleName(control).trimmed().isEmpty())
-                << window->objectName().toStdString() << " "
-                << control->metaObject()->className() << " " << control->objectName().toStdString();
+                << window->objectName().toStdString() << " " << control->metaObject()->className()
+                << " " << control->objectName().toStdString();
         }
     }
     const std::pair<QWidget*, const char*> names[] = {

@@ -2,8 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
-#include <QLabel>
 #include <QDialog>
+#include <QLabel>
 #include <QPlainTextEdit>
 #include <QTest>
 #include <QTextBrowser>
