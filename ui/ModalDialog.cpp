@@ -5,13 +5,16 @@
 #include <QShowEvent>
 #include <algorithm>
 
+#include "ui/Look.h"
+
 namespace tarnwick::ui {
 
 TModalDialog::TModalDialog(QWidget* parent) : QDialog(parent) {
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
-    // The dialogs are laid out to the pixel for the classic 11-pixel dialog font.
+    // The dialogs are laid out to the pixel for the classic 11-pixel dialog font; a larger
+    // desktop font makes it and the places grow alike.
     QFont compact = font();
-    compact.setPixelSize(11);
+    compact.setPixelSize(Scaled(11));
     setFont(compact);
 }
 
@@ -36,9 +39,11 @@ void TModalDialog::showEvent(QShowEvent* event) {
 
 QPushButton* MakeGlyphButton(QWidget* parent, const char* name, QStyle::StandardPixmap image,
                              const QString& caption, const QString& hint, const QRect& geometry) {
-    auto* button = image == QStyle::SP_CustomBase
-                       ? new QPushButton(caption, parent)
-                       : new QPushButton(parent->style()->standardIcon(image), caption, parent);
+    auto* button =
+        image == QStyle::SP_CustomBase
+            ? new QPushButton(caption, parent)
+            : new QPushButton(VisibleIcon(parent->style()->standardIcon(image), parent->palette()),
+                              caption, parent);
     button->setObjectName(name);
     button->setToolTip(hint);
     if (caption.isEmpty()) {

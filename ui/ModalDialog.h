@@ -1,7 +1,8 @@
 #pragma once
 // A modal dialog without a system menu whose own buttons are the ways out: it closes with 1
 // (Save) or 2 (everything else, Escape too), Enter presses its default button where it has one,
-// and each opening runs FormShow. Its controls are placed to the pixel, for an 11-pixel font.
+// and each opening runs FormShow. Its controls are placed to the pixel, for an 11-pixel font, and
+// grow with a larger desktop font (Look.h).
 
 #include <QDialog>
 #include <QRect>

@@ -24,6 +24,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 #include <array>
+#include <limits>
 #include <utility>
 
 #include "platform/system/system.h"
@@ -32,6 +33,7 @@
 #include "ui/Ffolderbrowse.h"
 #include "ui/Flog.h"
 #include "ui/Forms.h"
+#include "ui/Look.h"
 #include "ui/Text.h"
 
 namespace tarnwick::ui {
@@ -115,9 +117,9 @@ QToolButton* MakeListButton(QWidget* parent, const char* name, QStyle::StandardP
                             const QString& hint) {
     auto* button = new QToolButton(parent);
     button->setObjectName(name);
-    button->setIcon(parent->style()->standardIcon(picture));
+    button->setIcon(VisibleIcon(parent->style()->standardIcon(picture), parent->palette()));
     button->setIconSize(QSize(16, 16));
-    button->setFixedSize(kListButtonSize, kListButtonSize);
+    button->setFixedSize(Scaled(kListButtonSize), Scaled(kListButtonSize));
     button->setToolTip(hint);
     button->setAccessibleName(hint);
     button->setFocusPolicy(Qt::TabFocus);
@@ -126,9 +128,10 @@ QToolButton* MakeListButton(QWidget* parent, const char* name, QStyle::StandardP
 
 QPushButton* MakeButton(QWidget* parent, const char* name, QStyle::StandardPixmap picture,
                         const QString& caption) {
-    auto* button = new QPushButton(parent->style()->standardIcon(picture), caption, parent);
+    auto* button = new QPushButton(
+        VisibleIcon(parent->style()->standardIcon(picture), parent->palette()), caption, parent);
     button->setObjectName(name);
-    button->setMinimumWidth(85);
+    button->setMinimumWidth(Scaled(85));
     return button;
 }
 
@@ -219,8 +222,12 @@ QHBoxLayout* DetailsLine(QWidget* parent, const std::array<const char*, 6>& name
     labels.serial = MakeLabel(parent, names[1], QStringLiteral(" "));
     labels.spacer = MakeLabel(parent, names[2], QStringLiteral("          "));
     labels.labelCaption = MakeLabel(parent, names[3], QStringLiteral("Label: "));
-    labels.label = MakeElidedLabel(parent, names[4], QStringLiteral(" "), false, kKeptLabel);
-    labels.type = MakeElidedLabel(parent, names[5], QStringLiteral(" "));
+    labels.label =
+        MakeElidedLabel(parent, names[4], QStringLiteral(" "), false, Scaled(kKeptLabel));
+    // The sentence is never shortened while the window can widen for it
+    // (TForm1::ShowFolderDetails).
+    labels.type = MakeElidedLabel(parent, names[5], QStringLiteral(" "), false,
+                                  std::numeric_limits<int>::max());
     labels.type->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     labels.serial->setAccessibleDescription(QStringLiteral("Serial number of the disk"));
     labels.label->setAccessibleDescription(QStringLiteral("Label of the disk"));
@@ -266,8 +273,8 @@ std::optional<ExecutableParts> SplitExecutablePath() {
 TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
     setObjectName("Form1");
     setWindowTitle(QStringLiteral("Tarnwick"));
-    resize(524, 462);
-    setMinimumSize(300, 300);
+    resize(Scaled(QSize(524, 462)));
+    setMinimumSize(Scaled(QSize(300, 300)));
 
     File1 = menuBar()->addMenu(QStringLiteral("&File"));
     File1->setObjectName("File1");
@@ -317,7 +324,7 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
 
     PanelButtons = new QWidget(central);
     PanelButtons->setObjectName("PanelButtons");
-    PanelButtons->setFixedWidth(kListButtonSize + 8);
+    PanelButtons->setFixedWidth(Scaled(kListButtonSize + 8));
     bbtnNew1 = MakeListButton(PanelButtons, "bbtnNew1", QStyle::SP_FileDialogNewFolder,
                               QStringLiteral("New source folder"));
     bbtnChange1 = MakeListButton(PanelButtons, "bbtnChange1", QStyle::SP_FileDialogDetailedView,
@@ -354,13 +361,15 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
     edits->setContentsMargins(0, 0, 5, 0);
     edits->setHorizontalSpacing(0);
     edits->setVerticalSpacing(4);
-    edits->setColumnMinimumWidth(0, 45);
+    edits->setColumnMinimumWidth(0, Scaled(45));
     edits->addWidget(Label2, 0, 0);
     edits->addWidget(Edit1, 0, 1);
     edits->addWidget(Label4, 1, 0);
     edits->addWidget(Edit2, 1, 1);
-    Label2->setFixedWidth(45);
-    Label4->setFixedWidth(45);
+    const int captionWidth =
+        std::max({Scaled(45), Label2->sizeHint().width(), Label4->sizeHint().width()});
+    Label2->setFixedWidth(captionWidth);
+    Label4->setFixedWidth(captionWidth);
 
     Label6 = MakeElidedLabel(central, "Label6", QStringLiteral("Synchronized files: "));
     lblCount = MakeLabel(central, "lblCount", QStringLiteral("000000"));
@@ -470,7 +479,7 @@ void TForm1::PlaceListButtons() {
                   PanelButtons->mapTo(centralWidget(), QPoint(0, 0)).y();
         for (QToolButton* button : buttons) {
             button->move(0, top);
-            top += button->height() + kListButtonGap;
+            top += button->height() + Scaled(kListButtonGap);
         }
     };
     place(ListBox1, {bbtnNew1, bbtnChange1, bbtnDel1});
