@@ -54,7 +54,7 @@ QFont AboutFont(const QFont& base) {
     QFont font = base;
     font.setFamilies(
         {QStringLiteral("DejaVu Sans Condensed"), QStringLiteral("DejaVu Sans"), base.family()});
-    font.setPixelSize(Scaled(11));
+    font.setPixelSize(ScaledFontPixels(11));
     font.setStretch(QFont::SemiCondensed);
     return font;
 }
@@ -121,7 +121,7 @@ TfrmAbout::TfrmAbout(QWidget* parent) : TModalDialog(parent) {
 
     ProductName = MakeLabel(Panel1, "ProductName", QStringLiteral("Tarnwick"), 72, 16);
     QFont large = ProductName->font();
-    large.setPixelSize(Scaled(19));
+    large.setPixelSize(ScaledFontPixels(19));
     ProductName->setFont(large);
     ProductName->adjustSize();
 

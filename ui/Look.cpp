@@ -47,6 +47,10 @@ QRect Scaled(const QRect& designed) {
             Scaled(designed.height())};
 }
 
+int ScaledFontPixels(int designed) {
+    return static_cast<int>(designed * FontScale());
+}
+
 bool IsDark(const QColor& colour) {
     return colour.lightness() < 110;
 }

@@ -23,6 +23,10 @@ int Scaled(int designed);
 QSize Scaled(const QSize& designed);
 QRect Scaled(const QRect& designed);
 
+// A designed font size in pixels at the desktop's font size, rounded down, so that a text never
+// outgrows the place scaled for it.
+int ScaledFontPixels(int designed);
+
 // True for a colour that reads as dark (a window background of a dark desktop palette).
 bool IsDark(const QColor& colour);
 

@@ -14,7 +14,7 @@ TModalDialog::TModalDialog(QWidget* parent) : QDialog(parent) {
     // The dialogs are laid out to the pixel for the classic 11-pixel dialog font; a larger
     // desktop font makes it and the places grow alike.
     QFont compact = font();
-    compact.setPixelSize(Scaled(11));
+    compact.setPixelSize(ScaledFontPixels(11));
     setFont(compact);
 }
 

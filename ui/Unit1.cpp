@@ -176,6 +176,15 @@ protected:
         event->accept();
     }
 
+    // The view makes its first item current on entry without selecting it, where Down would then
+    // move past it; with nothing current, Down selects the first folder.
+    void focusInEvent(QFocusEvent* event) override {
+        QListWidget::focusInEvent(event);
+        if (selectedItems().isEmpty()) {
+            selectionModel()->setCurrentIndex(QModelIndex(), QItemSelectionModel::NoUpdate);
+        }
+    }
+
     void paintEvent(QPaintEvent* event) override {
         QListWidget::paintEvent(event);
         if (!hasFocus() || currentIndex().isValid()) {
