@@ -244,6 +244,8 @@ TTfrmFolderBrowse::TTfrmFolderBrowse(QWidget* parent) : TModalDialog(parent) {
         Panel5, "bbtnSave", QStyle::SP_DialogSaveButton, QStringLiteral("&Save"),
         QStringLiteral("Return the selected folder"), Scaled(QRect(88, 16, 70, 25)));
     bbtnSave->setEnabled(false);
+    // Enter chooses the selected folder (while it can be chosen); Escape closes as Close does.
+    bbtnSave->setDefault(true);
     BitBtn2 =
         MakeGlyphButton(Panel5, "BitBtn2", QStyle::SP_DialogCloseButton, QStringLiteral("&Close"),
                         QStringLiteral("Close this window without returning selected folder"),

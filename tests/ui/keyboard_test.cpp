@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <QAccessible>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QTest>
 #include <QToolButton>
+#include <QTreeWidget>
 #include <functional>
 #include <vector>
 
@@ -146,6 +148,15 @@ TEST_F(DialogKeysTest, EscapeClosesEachDialogAndEnterPressesItsDefaultButton) {
          2},
         {"folder: Escape", source("C:\\Data"), {}, {Qt::Key_Escape}, 2},
         {"browser: Escape", browse, {}, {Qt::Key_Escape}, 2},
+        {"browser: Enter chooses the selected folder", browse, {}, {Qt::Key_Return}, 1},
+        {"browser: Enter confirms a label, nothing more",
+         browse,
+         [this]() -> QWidget* {
+             browser.TreeView1->editItem(browser.Selected());
+             return browser.TreeView1->viewport()->findChild<QLineEdit*>();
+         },
+         {Qt::Key_Return},
+         0},
         {"about: Enter", showAbout, {}, {Qt::Key_Return}, 1},
         {"about: Escape", showAbout, {}, {Qt::Key_Escape}, 2},
         {"log: Enter in the text", showLog, memo, {Qt::Key_Return}, 2},
