@@ -473,6 +473,14 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
     connect(Timer1, &QTimer::timeout, this, &TForm1::Timer1Timer);
     connect(TimerError, &QTimer::timeout, this, &TForm1::TimerErrorTimer);
 
+    // Tab goes from each list to its own buttons, then on to the run's buttons.
+    const std::array<QWidget*, 11> tabOrder = {ListBox1,  bbtnNew1,   bbtnChange1, bbtnDel1,
+                                               ListBox2,  bbtnNew2,   bbtnChange2, bbtnDel2,
+                                               bbtnStart, bbtnCancel, bbtnClose};
+    for (std::size_t i = 1; i < tabOrder.size(); ++i) {
+        setTabOrder(tabOrder[i - 1], tabOrder[i]);
+    }
+
     InstallFolderDrops();
 
     FormCreate();
