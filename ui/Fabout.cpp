@@ -13,6 +13,7 @@
 
 #include "platform/system/system.h"
 #include "platform/system/version.h"
+#include "ui/Look.h"
 #include "ui/Text.h"
 
 namespace tarnwick::ui {
@@ -38,21 +39,22 @@ namespace {
 QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text, int left, int top) {
     auto* label = new QLabel(text, parent);
     label->setObjectName(name);
-    label->move(left, top);
+    label->move(Scaled(left), Scaled(top));
     label->adjustSize();
     return label;
 }
 
 // The window's places were laid out for a small sans serif of 11 pixels with narrow letters. A
 // desktop's usual sans is wider and taller and runs the labels into their neighbours, so the window
-// brings its own font: a semi-condensed sans serif at 11 pixels. Where no family on the list has
+// brings its own font: a semi-condensed sans serif at 11 pixels, grown with the places where the
+// desktop's font is larger. Where no family on the list has
 // such a face, the toolkit narrows the regular face to the same width, so the texts fit on any
 // desktop.
 QFont AboutFont(const QFont& base) {
     QFont font = base;
     font.setFamilies(
         {QStringLiteral("DejaVu Sans Condensed"), QStringLiteral("DejaVu Sans"), base.family()});
-    font.setPixelSize(11);
+    font.setPixelSize(ScaledFontPixels(11));
     font.setStretch(QFont::SemiCondensed);
     return font;
 }
@@ -78,7 +80,7 @@ void PlaceWrapped(QLabel* label, const QRect& designed, int maxWidth) {
 QFrame* MakePanel(QWidget* parent, const char* name, const QRect& geometry) {
     auto* panel = new QFrame(parent);
     panel->setObjectName(name);
-    panel->setGeometry(geometry);
+    panel->setGeometry(Scaled(geometry));
     // A raised inner and a lowered outer bevel: an etched frame.
     panel->setFrameStyle(QFrame::Box | QFrame::Sunken);
     panel->setLineWidth(1);
@@ -90,7 +92,7 @@ QLineEdit* MakeReadOnlyField(QWidget* parent, const char* name, const QString& t
                              const QRect& geometry) {
     auto* field = new QLineEdit(text, parent);
     field->setObjectName(name);
-    field->setGeometry(geometry);
+    field->setGeometry(Scaled(geometry));
     field->setReadOnly(true);
     field->setFrame(true);
     QPalette palette = field->palette();
@@ -107,18 +109,19 @@ TfrmAbout::TfrmAbout(QWidget* parent) : TModalDialog(parent) {
     // A fixed dialog border with the system menu: a close button, no resizing.
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
-    setFixedSize(329, 373);
+    setFixedSize(Scaled(QSize(329, 373)));
     setFont(AboutFont(font()));
 
     Panel1 = MakePanel(this, "Panel1", {8, 8, 305, 185});
     Image1 = new QLabel(Panel1);
     Image1->setObjectName("Image1");
-    Image1->setGeometry(32, 16, 32, 32);
-    Image1->setPixmap(style()->standardIcon(QStyle::SP_BrowserReload).pixmap(32, 32));
+    Image1->setGeometry(Scaled(QRect(32, 16, 32, 32)));
+    Image1->setPixmap(
+        VisibleIcon(style()->standardIcon(QStyle::SP_BrowserReload), palette()).pixmap(32, 32));
 
     ProductName = MakeLabel(Panel1, "ProductName", QStringLiteral("Tarnwick"), 72, 16);
     QFont large = ProductName->font();
-    large.setPixelSize(19);
+    large.setPixelSize(ScaledFontPixels(19));
     ProductName->setFont(large);
     ProductName->adjustSize();
 
@@ -126,7 +129,7 @@ TfrmAbout::TfrmAbout(QWidget* parent) : TModalDialog(parent) {
     Label4 = MakeLabel(Panel1, "Label4", QStringLiteral("2010"), 80, 40);
     Label3 = MakeLabel(Panel1, "Label3", QStringLiteral("Version"), 108, 40);
     lblVersion = MakeLabel(Panel1, "lblVersion", QStringLiteral("1.0"), 145, 40);
-    lblVersion->resize(300 - lblVersion->x(), lblVersion->height());
+    lblVersion->resize(Scaled(300) - lblVersion->x(), lblVersion->height());
 
     RightsNotice =
         MakeLabel(Panel1, "RightsNotice", QStringLiteral("All rights reserved."), 72, 64);
@@ -140,36 +143,45 @@ TfrmAbout::TfrmAbout(QWidget* parent) : TModalDialog(parent) {
                         Panel1);
     Label9->setObjectName("Label9");
     // Either note may widen up to the margin on its left mirrored on its right.
-    PlaceWrapped(Label9, {24, 152, 229, 26}, Panel1->width() - 2 * 24);
-    Label9->setStyleSheet(QStringLiteral("color: blue;"));
+    PlaceWrapped(Label9, Scaled(QRect(24, 152, 229, 26)), Panel1->width() - 2 * Scaled(24));
+    // Blue, lightened where the desktop's palette is dark.
+    QPalette blue = Label9->palette();
+    blue.setColor(QPalette::WindowText, ReadableOn(QColor(Qt::blue), blue.color(QPalette::Window)));
+    Label9->setPalette(blue);
 
     Label10 = new QLabel(QStringLiteral("Use at your own risk."), Panel1);
     Label10->setObjectName("Label10");
     Label10->setWordWrap(true);
     Label10->setAlignment(Qt::AlignRight | Qt::AlignTop);
-    Label10->setGeometry(158, 2, 137, 14);
+    Label10->setGeometry(Scaled(QRect(158, 2, 137, 14)));
 
     Panel2 = MakePanel(this, "Panel2", {8, 191, 305, 138});
     Label5 = new QLabel(QStringLiteral("If Tarnwick is useful to you, please consider a small "
                                        "donation to keep it going."),
                         Panel2);
     Label5->setObjectName("Label5");
-    PlaceWrapped(Label5, {24, 8, 253, 26}, Panel2->width() - 2 * 24);
+    PlaceWrapped(Label5, Scaled(QRect(24, 8, 253, 26)), Panel2->width() - 2 * Scaled(24));
 
     GroupBox1 = new QGroupBox(QStringLiteral("Bank account Information"), Panel2);
     GroupBox1->setObjectName("GroupBox1");
-    GroupBox1->setGeometry(16, 48, 273, 73);
+    GroupBox1->setGeometry(Scaled(QRect(16, 48, 273, 73)));
     Label6 = MakeLabel(GroupBox1, "Label6", QStringLiteral("SWIFT (BIC):"), 8, 24);
     Label7 = MakeLabel(GroupBox1, "Label7", QStringLiteral("IBAN Number:"), 8, 51);
     Edit1 =
         MakeReadOnlyField(GroupBox1, "Edit1", QStringLiteral("not published"), {80, 24, 185, 21});
     Edit2 =
         MakeReadOnlyField(GroupBox1, "Edit2", QStringLiteral("not published"), {80, 48, 185, 21});
+    Edit1->setAccessibleName(QStringLiteral("SWIFT"));
+    Edit2->setAccessibleName(QStringLiteral("IBAN"));
+    Image1->setAccessibleName(QStringLiteral("Tarnwick"));
 
-    bbtnOk = new QPushButton(style()->standardIcon(QStyle::SP_DialogCloseButton),
-                             QStringLiteral("&Close"), this);
+    bbtnOk =
+        new QPushButton(VisibleIcon(style()->standardIcon(QStyle::SP_DialogCloseButton), palette()),
+                        QStringLiteral("&Close"), this);
     bbtnOk->setObjectName("bbtnOk");
-    bbtnOk->setGeometry(127, 336, 75, 25);
+    bbtnOk->setGeometry(Scaled(QRect(127, 336, 75, 25)));
+    // Enter presses it; Escape closes the window as the title bar's close button does.
+    bbtnOk->setDefault(true);
     connect(bbtnOk, &QPushButton::clicked, this, [this] { done(1); });
 }
 

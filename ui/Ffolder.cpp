@@ -17,9 +17,11 @@
 #include <optional>
 
 #include "engine/queries.h"
+#include "platform/system/system.h"
 #include "platform/volumes/drives.h"
 #include "ui/Ffolderbrowse.h"
 #include "ui/Forms.h"
+#include "ui/Look.h"
 #include "ui/Text.h"
 
 namespace tarnwick::ui {
@@ -38,7 +40,7 @@ QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text, const 
     label->setObjectName(name);
     // Volume labels are shown as they are, never as markup.
     label->setTextFormat(Qt::PlainText);
-    label->setGeometry(geometry);
+    label->setGeometry(Scaled(geometry));
     return label;
 }
 
@@ -64,53 +66,74 @@ std::optional<std::string> LocalFileOfUrl(const std::string& url) {
     return QByteArray::fromPercentEncoding(encoded).toStdString();
 }
 
+// "~" or "~/rest" as the shell reads it: the user's home folder, or rest inside it. nullopt when
+// the home folder cannot be had.
+std::optional<std::string> InHomeFolder(const std::string& typed) {
+    std::optional<std::string> home = platform::HomeFolder();
+    if (!home) {
+        const QByteArray variable = qgetenv("HOME");
+        if (!variable.startsWith('/')) {
+            return std::nullopt;
+        }
+        home = variable.toStdString();
+    }
+    return *home + typed.substr(1);
+}
+
 }  // namespace
 
 TfrmFolder::TfrmFolder(QWidget* parent) : TModalDialog(parent) {
     setObjectName("frmFolder");
     setWindowTitle(QStringLiteral("Specify folder"));
-    resize(653, 245);
-    setMinimumSize(653, 245);
+    resize(Scaled(QSize(653, 245)));
+    setMinimumSize(Scaled(QSize(653, 245)));
 
     PanelEdit = new QWidget(this);
     PanelEdit->setObjectName("PanelEdit");
-    PanelEdit->setGeometry(0, 0, width(), 65);
+    PanelEdit->setGeometry(0, 0, width(), Scaled(65));
     Edit1 = new QLineEdit(PanelEdit);
     Edit1->setObjectName("Edit1");
     Edit1->setMaxLength(static_cast<int>(kMaxDialogPathLength));
-    Edit1->setGeometry(16, 26, 100, 21);
+    Edit1->setGeometry(Scaled(QRect(16, 26, 100, 21)));
+    Edit1->setAccessibleName(QStringLiteral("Folder"));
+    Edit1->setAccessibleDescription(QStringLiteral(
+        "A drive path such as C:\\Data, or a path such as /home/ann/Data or ~/Data"));
     PanelBrowse = new QWidget(PanelEdit);
     PanelBrowse->setObjectName("PanelBrowse");
-    PanelBrowse->setGeometry(width() - 47, 0, 47, 65);
+    PanelBrowse->setGeometry(width() - Scaled(47), 0, Scaled(47), Scaled(65));
     btnBrowse = MakeGlyphButton(PanelBrowse, "btnBrowse", QStyle::SP_CustomBase,
-                                QStringLiteral("..."), QString(), {8, 25, 24, 22});
+                                QStringLiteral("..."), QString(), Scaled(QRect(8, 25, 24, 22)));
+    btnBrowse->setAccessibleName(QStringLiteral("Browse for a folder"));
 
     GroupBox1 = new QGroupBox(QStringLiteral("Disk information"), this);
     GroupBox1->setObjectName("GroupBox1");
-    GroupBox1->setGeometry(16, 64, 225, 89);
+    GroupBox1->setGeometry(Scaled(QRect(16, 64, 225, 89)));
     Label3 = MakeLabel(GroupBox1, "Label3", QStringLiteral("Label:"), {8, 20, 40, 15});
     lblLabel = MakeLabel(GroupBox1, "lblLabel", QString(), {48, 20, 169, 15});
     Label2 = MakeLabel(GroupBox1, "Label2", QStringLiteral("Serial:"), {8, 36, 40, 15});
     lblSerial = MakeLabel(GroupBox1, "lblSerial", QString(), {48, 36, 169, 15});
+    lblLabel->setAccessibleDescription(QStringLiteral("Label of the disk"));
+    lblSerial->setAccessibleDescription(QStringLiteral("Serial number of the disk"));
     Panel3 = new QFrame(GroupBox1);
     Panel3->setObjectName("Panel3");
-    Panel3->setGeometry(8, 52, 209, 33);
+    Panel3->setGeometry(Scaled(QRect(8, 52, 209, 33)));
     auto* typeBox = new QVBoxLayout(Panel3);
     typeBox->setContentsMargins(0, 0, 0, 0);
     lblType = MakeLabel(Panel3, "lblType", QString(), {});
     lblType->setWordWrap(true);
     lblType->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    lblType->setAccessibleDescription(QStringLiteral("Kind of drive"));
     typeBox->addWidget(lblType);
 
     RadioGroup1 = new QGroupBox(QStringLiteral("Folder type"), this);
     RadioGroup1->setObjectName("RadioGroup1");
-    RadioGroup1->setGeometry(248, 64, 385, 89);
+    RadioGroup1->setGeometry(Scaled(QRect(248, 64, 385, 89)));
     RadioGroup1Merge = new QRadioButton(QStringLiteral("Merge"), RadioGroup1);
     RadioGroup1Merge->setObjectName("RadioGroup1Merge");
-    RadioGroup1Merge->setGeometry(8, 24, 70, 17);
+    RadioGroup1Merge->setGeometry(Scaled(QRect(8, 24, 70, 17)));
     RadioGroup1Backup = new QRadioButton(QStringLiteral("Backup"), RadioGroup1);
     RadioGroup1Backup->setObjectName("RadioGroup1Backup");
-    RadioGroup1Backup->setGeometry(8, 56, 70, 17);
+    RadioGroup1Backup->setGeometry(Scaled(QRect(8, 56, 70, 17)));
     // Exclusive, yet nothing is selected until a caller or the user picks an item.
     RadioGroup1Items = new QButtonGroup(this);
     RadioGroup1Items->setObjectName("RadioGroup1Items");
@@ -119,25 +142,27 @@ TfrmFolder::TfrmFolder(QWidget* parent) : TModalDialog(parent) {
 
     chkSubfolders = new QCheckBox(QStringLiteral("Include subfolders"), this);
     chkSubfolders->setObjectName("chkSubfolders");
-    chkSubfolders->setGeometry(328, 67, 296, 17);
+    chkSubfolders->setGeometry(Scaled(QRect(328, 67, 296, 17)));
 
     Panel1 = new QFrame(this);
     Panel1->setObjectName("Panel1");
-    Panel1->setGeometry(327, 84, 296, 53);
+    Panel1->setGeometry(Scaled(QRect(327, 84, 296, 53)));
     Panel1->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
     auto* explanationBox = new QVBoxLayout(Panel1);
-    explanationBox->setContentsMargins(4, 3, 4, 3);
+    explanationBox->setContentsMargins(Scaled(4), Scaled(3), Scaled(4), Scaled(3));
     lblRadioText = MakeLabel(Panel1, "lblRadioText", QString(), {});
     lblRadioText->setWordWrap(true);
     lblRadioText->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     explanationBox->addWidget(lblRadioText);
 
-    bbtnVista =
-        MakeGlyphButton(this, "bbtnVista", QStyle::SP_DialogSaveButton, QStringLiteral("&Save"),
-                        QStringLiteral("Save the selected folder"), {177, 169, 91, 25});
-    bbtnClose =
-        MakeGlyphButton(this, "bbtnClose", QStyle::SP_DialogCloseButton, QStringLiteral("&Close"),
-                        QStringLiteral("Cancel and Close this window"), {377, 169, 91, 25});
+    bbtnVista = MakeGlyphButton(this, "bbtnVista", QStyle::SP_DialogSaveButton,
+                                QStringLiteral("&Save"), QStringLiteral("Save the selected folder"),
+                                Scaled(QRect(177, 169, 91, 25)));
+    bbtnClose = MakeGlyphButton(
+        this, "bbtnClose", QStyle::SP_DialogCloseButton, QStringLiteral("&Close"),
+        QStringLiteral("Cancel and Close this window"), Scaled(QRect(377, 169, 91, 25)));
+    // Enter saves (while Save is enabled); Escape closes as Close does.
+    bbtnVista->setDefault(true);
 
     Timer1 = new QTimer(this);
     Timer1->setObjectName("Timer1");
@@ -216,9 +241,18 @@ void TfrmFolder::AcceptNativePath() {
         // "C:/Data": '/' never occurs in a name here, so it is a separator written the Linux way.
         drivePath = bytes;
         std::replace(drivePath->begin(), drivePath->end(), '/', '\\');
-    } else if (const auto native = bytes.starts_with('/') ? std::optional<std::string>(bytes)
-                                                          : LocalFileOfUrl(bytes)) {
-        drivePath = platform::ToDrivePath(*native);
+    } else {
+        std::optional<std::string> native;
+        if (bytes.starts_with('/')) {
+            native = bytes;
+        } else if (bytes == "~" || bytes.starts_with("~/")) {
+            native = InHomeFolder(bytes);
+        } else {
+            native = LocalFileOfUrl(bytes);
+        }
+        if (native) {
+            drivePath = platform::ToDrivePath(*native);
+        }
     }
     if (!drivePath) {
         return;
@@ -322,7 +356,7 @@ void TfrmFolder::chkSubfoldersClick() {
 }
 
 void TfrmFolder::resizeEvent(QResizeEvent* event) {
-    PanelEdit->setGeometry(0, 0, width(), 65);
+    PanelEdit->setGeometry(0, 0, width(), Scaled(65));
     PanelBrowse->setGeometry(PanelEdit->width() - PanelBrowse->width(), 0, PanelBrowse->width(),
                              PanelEdit->height());
     FormResize();

@@ -19,8 +19,9 @@
 #include <utility>
 
 #include "engine/queries.h"
-#include "platform/volumes/drives.h"
 #include "platform/files/files.h"
+#include "platform/volumes/drives.h"
+#include "ui/Look.h"
 #include "ui/Shell.h"
 #include "ui/Text.h"
 
@@ -160,8 +161,8 @@ QWidget* MakePanel(QWidget* parent, const char* name) {
 TTfrmFolderBrowse::TTfrmFolderBrowse(QWidget* parent) : TModalDialog(parent) {
     setObjectName("TfrmFolderBrowse");
     setWindowTitle(QStringLiteral("Browse for Folder"));
-    resize(353, 358);
-    setMinimumSize(338, 200);
+    resize(Scaled(QSize(353, 358)));
+    setMinimumSize(Scaled(QSize(338, 200)));
 
     QStyle* const look = style();
     ImageList1.assign(kImageCount, QIcon(BlankImage()));
@@ -178,7 +179,7 @@ TTfrmFolderBrowse::TTfrmFolderBrowse(QWidget* parent) : TModalDialog(parent) {
     const QPixmap dot = RedDot();
     for (const QIcon& image : ImageList1) {
         QIcon icon;
-        icon.addPixmap(image.pixmap(16, 16), QIcon::Normal);
+        icon.addPixmap(VisibleIcon(image, palette()).pixmap(16, 16), QIcon::Normal);
         icon.addPixmap(dot, QIcon::Selected);
         nodeIcons_.push_back(icon);
     }
@@ -189,7 +190,7 @@ TTfrmFolderBrowse::TTfrmFolderBrowse(QWidget* parent) : TModalDialog(parent) {
 
     Panel1 = new QLabel(this);
     Panel1->setObjectName("Panel1");
-    Panel1->setFixedHeight(65);
+    Panel1->setFixedHeight(Scaled(65));
     Panel1->setFrameStyle(QFrame::Panel | QFrame::Raised);
     Panel1->setTextFormat(Qt::PlainText);
     Panel1->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
@@ -201,15 +202,16 @@ TTfrmFolderBrowse::TTfrmFolderBrowse(QWidget* parent) : TModalDialog(parent) {
     middle->setContentsMargins(0, 0, 0, 0);
     middle->setSpacing(0);
     Panel3 = MakePanel(this, "Panel3");
-    Panel3->setFixedWidth(13);
+    Panel3->setFixedWidth(Scaled(13));
     Panel4 = MakePanel(this, "Panel4");
-    Panel4->setFixedWidth(13);
+    Panel4->setFixedWidth(Scaled(13));
     auto* tree = new FolderTree(this, this);
     TreeView1 = tree;
     TreeView1->setObjectName("TreeView1");
+    TreeView1->setAccessibleName(QStringLiteral("Folders"));
     TreeView1->setColumnCount(1);
     TreeView1->header()->hide();
-    TreeView1->setIndentation(19);
+    TreeView1->setIndentation(Scaled(19));
     TreeView1->setIconSize(QSize(16, 16));
     TreeView1->setSelectionMode(QAbstractItemView::SingleSelection);
     TreeView1->setEditTriggers(QAbstractItemView::EditKeyPressed |
@@ -221,30 +223,34 @@ TTfrmFolderBrowse::TTfrmFolderBrowse(QWidget* parent) : TModalDialog(parent) {
     rows->addLayout(middle, 1);
 
     Panel2 = MakePanel(this, "Panel2");
-    Panel2->setFixedHeight(54);
+    Panel2->setFixedHeight(Scaled(54));
     auto* buttonRow = new QHBoxLayout(Panel2);
     buttonRow->setContentsMargins(0, 0, 0, 0);
     buttonRow->addStretch(1);
     Panel5 = MakePanel(Panel2, "Panel5");
-    Panel5->setFixedWidth(244);
+    Panel5->setFixedWidth(Scaled(244));
     buttonRow->addWidget(Panel5);
     rows->addWidget(Panel2);
 
     // Created after Panel5 so that they stay above it where a narrow window makes them overlap.
     bbtnRefresh = MakeGlyphButton(Panel2, "bbtnRefresh", QStyle::SP_BrowserReload, QString(),
-                                  QStringLiteral("Refresh"), {16, 16, 27, 25});
+                                  QStringLiteral("Refresh"), Scaled(QRect(16, 16, 27, 25)));
     bbtnNewFolder =
         MakeGlyphButton(Panel2, "bbtnNewFolder", QStyle::SP_FileDialogNewFolder,
                         QStringLiteral("&Make New Folder"), QStringLiteral("Create a new folder"),
-                        {std::max(48, bbtnRefresh->geometry().right() + 6), 16, 121, 25});
-    bbtnSave =
-        MakeGlyphButton(Panel5, "bbtnSave", QStyle::SP_DialogSaveButton, QStringLiteral("&Save"),
-                        QStringLiteral("Return the selected folder"), {88, 16, 70, 25});
+                        {std::max(Scaled(48), bbtnRefresh->geometry().right() + 6), Scaled(16),
+                         Scaled(121), Scaled(25)});
+    bbtnSave = MakeGlyphButton(
+        Panel5, "bbtnSave", QStyle::SP_DialogSaveButton, QStringLiteral("&Save"),
+        QStringLiteral("Return the selected folder"), Scaled(QRect(88, 16, 70, 25)));
     bbtnSave->setEnabled(false);
+    // Enter chooses the selected folder (while it can be chosen); Escape closes as Close does.
+    bbtnSave->setDefault(true);
     BitBtn2 =
         MakeGlyphButton(Panel5, "BitBtn2", QStyle::SP_DialogCloseButton, QStringLiteral("&Close"),
                         QStringLiteral("Close this window without returning selected folder"),
-                        {std::max(163, bbtnSave->geometry().right() + 6), 16, 70, 25});
+                        {std::max(Scaled(163), bbtnSave->geometry().right() + 6), Scaled(16),
+                         Scaled(70), Scaled(25)});
 
     PopupMenu1 = new QMenu(this);
     PopupMenu1->setObjectName("PopupMenu1");

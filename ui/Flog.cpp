@@ -6,6 +6,7 @@
 #include <QVBoxLayout>
 
 #include "ui/Forms.h"
+#include "ui/Look.h"
 #include "ui/Unit1.h"
 
 namespace tarnwick::ui {
@@ -26,16 +27,16 @@ TForm2::TForm2(QWidget* parent) : TModalDialog(parent) {
     // No system menu (the base's window flags): "OK" is the way out. The log keeps the
     // desktop's own font rather than the dialogs' compact one.
     setFont(QFont());
-    resize(472, 297);
+    resize(Scaled(QSize(472, 297)));
 
     Panel1 = MakeMargin(this, "Panel1");
-    Panel1->setFixedHeight(25);
+    Panel1->setFixedHeight(Scaled(25));
     Panel2 = MakeMargin(this, "Panel2");
-    Panel2->setFixedHeight(39);
+    Panel2->setFixedHeight(Scaled(39));
     Panel3 = MakeMargin(this, "Panel3");
-    Panel3->setFixedWidth(25);
+    Panel3->setFixedWidth(Scaled(25));
     Panel4 = MakeMargin(this, "Panel4");
-    Panel4->setFixedWidth(25);
+    Panel4->setFixedWidth(Scaled(25));
 
     Memo1 = new QPlainTextEdit(this);
     Memo1->setObjectName("Memo1");
@@ -49,11 +50,15 @@ TForm2::TForm2(QWidget* parent) : TModalDialog(parent) {
     palette.setColor(QPalette::Base, palette.color(QPalette::Button));
     Memo1->setPalette(palette);
     Memo1->setPlainText(QStringLiteral("Memo1"));
+    Memo1->setAccessibleName(QStringLiteral("Log"));
+    // Tab leaves the text for the button, and Enter in the text presses OK.
+    Memo1->setTabChangesFocus(true);
 
     // The button keeps its designed place in the button row when the window is resized.
-    Button1 = new QPushButton(QStringLiteral("OK"), Panel2);
+    Button1 = new QPushButton(QStringLiteral("&OK"), Panel2);
     Button1->setObjectName("Button1");
-    Button1->setGeometry(194, 7, 75, 25);
+    Button1->setDefault(true);
+    Button1->setGeometry(Scaled(QRect(194, 7, 75, 25)));
     connect(Button1, &QPushButton::clicked, this, &TForm2::Button1Click);
 
     auto* middle = new QHBoxLayout;

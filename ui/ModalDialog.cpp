@@ -1,18 +1,20 @@
 #include "ui/ModalDialog.h"
 
-#include <QKeyEvent>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QShowEvent>
 #include <algorithm>
 
+#include "ui/Look.h"
+
 namespace tarnwick::ui {
 
 TModalDialog::TModalDialog(QWidget* parent) : QDialog(parent) {
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
-    // The dialogs are laid out to the pixel for the classic 11-pixel dialog font.
+    // The dialogs are laid out to the pixel for the classic 11-pixel dialog font; a larger
+    // desktop font makes it and the places grow alike.
     QFont compact = font();
-    compact.setPixelSize(11);
+    compact.setPixelSize(ScaledFontPixels(11));
     setFont(compact);
 }
 
@@ -35,26 +37,19 @@ void TModalDialog::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
 }
 
-void TModalDialog::keyPressEvent(QKeyEvent* event) {
-    switch (event->key()) {
-        case Qt::Key_Escape:
-        case Qt::Key_Return:
-        case Qt::Key_Enter:
-            event->accept();
-            return;
-        default:
-            QDialog::keyPressEvent(event);
-    }
-}
-
 QPushButton* MakeGlyphButton(QWidget* parent, const char* name, QStyle::StandardPixmap image,
                              const QString& caption, const QString& hint, const QRect& geometry) {
-    auto* button = image == QStyle::SP_CustomBase
-                       ? new QPushButton(caption, parent)
-                       : new QPushButton(parent->style()->standardIcon(image), caption, parent);
+    auto* button =
+        image == QStyle::SP_CustomBase
+            ? new QPushButton(caption, parent)
+            : new QPushButton(VisibleIcon(parent->style()->standardIcon(image), parent->palette()),
+                              caption, parent);
     button->setObjectName(name);
     button->setToolTip(hint);
-    button->setAutoDefault(false);
+    if (caption.isEmpty()) {
+        button->setAccessibleName(hint);
+    }
+    button->setAutoDefault(true);
     // Not sizeHint(): styles give every text button a minimum width far above the designed one.
     QString shown = caption;
     shown.remove(QRegularExpression(QStringLiteral("&(?!&)")));

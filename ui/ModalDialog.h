@@ -1,7 +1,8 @@
 #pragma once
 // A modal dialog without a system menu whose own buttons are the ways out: it closes with 1
-// (Save) or 2 (everything else), Enter and Escape close nothing, and each opening runs FormShow.
-// Its controls are placed to the pixel, for an 11-pixel font.
+// (Save) or 2 (everything else, Escape too), Enter presses its default button where it has one,
+// and each opening runs FormShow. Its controls are placed to the pixel, for an 11-pixel font, and
+// grow with a larger desktop font (Look.h).
 
 #include <QDialog>
 #include <QRect>
@@ -26,12 +27,12 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
-    void keyPressEvent(QKeyEvent* event) override;
 };
 
-// A push button with a standard image (none for QStyle::SP_CustomBase), a hint shown as its tool
-// tip, never the default button. It keeps its place and is widened where the user's font needs
-// more room than `geometry` gives.
+// A push button with a standard image (none for QStyle::SP_CustomBase) and a hint shown as its
+// tool tip; a button without a caption is named by its hint for screen readers. While it has the
+// focus, Enter presses it. It keeps its place and is widened where the user's font needs more room
+// than `geometry` gives.
 QPushButton* MakeGlyphButton(QWidget* parent, const char* name, QStyle::StandardPixmap image,
                              const QString& caption, const QString& hint, const QRect& geometry);
 

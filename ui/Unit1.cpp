@@ -6,6 +6,7 @@
 #include <QEvent>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -17,11 +18,13 @@
 #include <QScreen>
 #include <QShowEvent>
 #include <QStyle>
+#include <QStyleOptionFocusRect>
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <array>
+#include <limits>
 #include <utility>
 
 #include "platform/system/system.h"
@@ -30,6 +33,7 @@
 #include "ui/Ffolderbrowse.h"
 #include "ui/Flog.h"
 #include "ui/Forms.h"
+#include "ui/Look.h"
 #include "ui/Text.h"
 
 namespace tarnwick::ui {
@@ -113,25 +117,97 @@ QToolButton* MakeListButton(QWidget* parent, const char* name, QStyle::StandardP
                             const QString& hint) {
     auto* button = new QToolButton(parent);
     button->setObjectName(name);
-    button->setIcon(parent->style()->standardIcon(picture));
+    button->setIcon(VisibleIcon(parent->style()->standardIcon(picture), parent->palette()));
     button->setIconSize(QSize(16, 16));
-    button->setFixedSize(kListButtonSize, kListButtonSize);
+    button->setFixedSize(Scaled(kListButtonSize), Scaled(kListButtonSize));
     button->setToolTip(hint);
+    button->setAccessibleName(hint);
     button->setFocusPolicy(Qt::TabFocus);
     return button;
 }
 
 QPushButton* MakeButton(QWidget* parent, const char* name, QStyle::StandardPixmap picture,
                         const QString& caption) {
-    auto* button = new QPushButton(parent->style()->standardIcon(picture), caption, parent);
+    auto* button = new QPushButton(
+        VisibleIcon(parent->style()->standardIcon(picture), parent->palette()), caption, parent);
     button->setObjectName(name);
-    button->setMinimumWidth(85);
+    button->setMinimumWidth(Scaled(85));
     return button;
 }
 
-QListWidget* MakeList(QWidget* parent, const char* name) {
-    auto* list = new QListWidget(parent);
+// A folder list. Insert, Enter and Delete press the list's New, Change and Delete buttons, so the
+// keyboard reaches the same commands as the mouse; and the keyboard focus shows on the list also
+// while it has no current item to draw it on.
+class FolderList : public QListWidget {
+public:
+    using QListWidget::QListWidget;
+
+    void SetCommandButtons(QAbstractButton* add, QAbstractButton* change, QAbstractButton* remove) {
+        add_ = add;
+        change_ = change;
+        remove_ = remove;
+    }
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override {
+        QAbstractButton* button = nullptr;
+        if ((event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+            switch (event->key()) {
+                case Qt::Key_Insert:
+                    button = add_;
+                    break;
+                case Qt::Key_Return:
+                case Qt::Key_Enter:
+                    button = change_;
+                    break;
+                case Qt::Key_Delete:
+                    button = remove_;
+                    break;
+                default:
+                    break;
+            }
+        }
+        if (button == nullptr) {
+            QListWidget::keyPressEvent(event);
+            return;
+        }
+        // A disabled button does nothing, and neither does its key.
+        button->click();
+        event->accept();
+    }
+
+    // The view makes its first item current on entry without selecting it, where Down would then
+    // move past it; with nothing current, Down selects the first folder.
+    void focusInEvent(QFocusEvent* event) override {
+        QListWidget::focusInEvent(event);
+        if (selectedItems().isEmpty()) {
+            selectionModel()->setCurrentIndex(QModelIndex(), QItemSelectionModel::NoUpdate);
+        }
+    }
+
+    void paintEvent(QPaintEvent* event) override {
+        QListWidget::paintEvent(event);
+        if (!hasFocus() || currentIndex().isValid()) {
+            return;
+        }
+        QPainter painter(viewport());
+        QStyleOptionFocusRect option;
+        option.initFrom(this);
+        option.rect = viewport()->rect().adjusted(1, 1, -1, -1);
+        option.backgroundColor = palette().color(QPalette::Base);
+        style()->drawPrimitive(QStyle::PE_FrameFocusRect, &option, &painter, this);
+    }
+
+private:
+    QAbstractButton* add_ = nullptr;
+    QAbstractButton* change_ = nullptr;
+    QAbstractButton* remove_ = nullptr;
+};
+
+FolderList* MakeList(QWidget* parent, const char* name, const QString& heading) {
+    auto* list = new FolderList(parent);
     list->setObjectName(name);
+    list->setAccessibleName(heading);
     list->setSelectionMode(QAbstractItemView::SingleSelection);
     list->setSortingEnabled(false);
     list->setMinimumHeight(24);
@@ -155,9 +231,16 @@ QHBoxLayout* DetailsLine(QWidget* parent, const std::array<const char*, 6>& name
     labels.serial = MakeLabel(parent, names[1], QStringLiteral(" "));
     labels.spacer = MakeLabel(parent, names[2], QStringLiteral("          "));
     labels.labelCaption = MakeLabel(parent, names[3], QStringLiteral("Label: "));
-    labels.label = MakeElidedLabel(parent, names[4], QStringLiteral(" "), false, kKeptLabel);
-    labels.type = MakeElidedLabel(parent, names[5], QStringLiteral(" "));
+    labels.label =
+        MakeElidedLabel(parent, names[4], QStringLiteral(" "), false, Scaled(kKeptLabel));
+    // The sentence is never shortened while the window can widen for it
+    // (TForm1::ShowFolderDetails).
+    labels.type = MakeElidedLabel(parent, names[5], QStringLiteral(" "), false,
+                                  std::numeric_limits<int>::max());
     labels.type->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    labels.serial->setAccessibleDescription(QStringLiteral("Serial number of the disk"));
+    labels.label->setAccessibleDescription(QStringLiteral("Label of the disk"));
+    labels.type->setAccessibleDescription(QStringLiteral("Kind of drive"));
     // The blanks between serial and label give way first when room is short.
     labels.spacer->setMinimumWidth(8);
 
@@ -199,8 +282,8 @@ std::optional<ExecutableParts> SplitExecutablePath() {
 TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
     setObjectName("Form1");
     setWindowTitle(QStringLiteral("Tarnwick"));
-    resize(524, 462);
-    setMinimumSize(300, 300);
+    resize(Scaled(QSize(524, 462)));
+    setMinimumSize(Scaled(QSize(300, 300)));
 
     File1 = menuBar()->addMenu(QStringLiteral("&File"));
     File1->setObjectName("File1");
@@ -210,7 +293,7 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
     Copythisapplicatio1->setStatusTip(
         QStringLiteral("Select a folder on a removable device, copy this application to it and "
                        "then run it from there."));
-    Log1 = File1->addAction(QStringLiteral("Log"));
+    Log1 = File1->addAction(QStringLiteral("&Log"));
     Log1->setObjectName("Log1");
     Exit1 = File1->addAction(QStringLiteral("&Exit"));
     Exit1->setObjectName("Exit1");
@@ -218,7 +301,7 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
 
     Help1 = menuBar()->addMenu(QStringLiteral("&Help"));
     Help1->setObjectName("Help1");
-    Gettingstarted1 = Help1->addAction(QStringLiteral("Getting started"));
+    Gettingstarted1 = Help1->addAction(QStringLiteral("&Getting started"));
     Gettingstarted1->setObjectName("Gettingstarted1");
     OnlineHelp1 = Help1->addAction(QStringLiteral("&Online documentation"));
     OnlineHelp1->setObjectName("OnlineHelp1");
@@ -234,20 +317,23 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
     Label1->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     lblComputer = MakeLabel(central, "lblComputer", QString(), true);
     lblComputer->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    ListBox1 = MakeList(central, "ListBox1");
+    lblComputer->setAccessibleDescription(QStringLiteral("Computer"));
+    auto* sources = MakeList(central, "ListBox1", QStringLiteral("Source folders"));
+    ListBox1 = sources;
     QHBoxLayout* details1 =
         DetailsLine(central, {"Label9", "lblSerial1", "Label10", "Label8", "lblLabel1", "lblType1"},
                     {Label9, lblSerial1, Label10, Label8, lblLabel1, lblType1});
 
     Label5 = MakeElidedLabel(central, "Label5", QStringLiteral("Destination folders:"), true);
-    ListBox2 = MakeList(central, "ListBox2");
+    auto* destinations = MakeList(central, "ListBox2", QStringLiteral("Destination folders"));
+    ListBox2 = destinations;
     QHBoxLayout* details2 = DetailsLine(
         central, {"Label11", "lblSerial2", "Label12", "Label13", "lblLabel2", "lblType2"},
         {Label11, lblSerial2, Label12, Label13, lblLabel2, lblType2});
 
     PanelButtons = new QWidget(central);
     PanelButtons->setObjectName("PanelButtons");
-    PanelButtons->setFixedWidth(kListButtonSize + 8);
+    PanelButtons->setFixedWidth(Scaled(kListButtonSize + 8));
     bbtnNew1 = MakeListButton(PanelButtons, "bbtnNew1", QStyle::SP_FileDialogNewFolder,
                               QStringLiteral("New source folder"));
     bbtnChange1 = MakeListButton(PanelButtons, "bbtnChange1", QStyle::SP_FileDialogDetailedView,
@@ -260,6 +346,8 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
                                  QStringLiteral("Change selected destination folder"));
     bbtnDel2 = MakeListButton(PanelButtons, "bbtnDel2", QStyle::SP_TrashIcon,
                               QStringLiteral("Delete selected destination folder"));
+    sources->SetCommandButtons(bbtnNew1, bbtnChange1, bbtnDel1);
+    destinations->SetCommandButtons(bbtnNew2, bbtnChange2, bbtnDel2);
 
     // The progress fields are 50 pixels narrower than their panel: 45 for the captions, 5 to
     // the right.
@@ -267,26 +355,34 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
     PanelEdit->setObjectName("PanelEdit");
     Label2 = MakeLabel(PanelEdit, "Label2", QStringLiteral("From:"));
     Label4 = MakeLabel(PanelEdit, "Label4", QStringLiteral("To:"));
+    // Read-only progress: shown to screen readers by name, passed over by Tab.
     Edit1 = new QLineEdit(PanelEdit);
     Edit1->setObjectName("Edit1");
     Edit1->setReadOnly(true);
+    Edit1->setFocusPolicy(Qt::NoFocus);
+    Edit1->setAccessibleName(QStringLiteral("From"));
     Edit2 = new QLineEdit(PanelEdit);
     Edit2->setObjectName("Edit2");
     Edit2->setReadOnly(true);
+    Edit2->setFocusPolicy(Qt::NoFocus);
+    Edit2->setAccessibleName(QStringLiteral("To"));
     auto* edits = new QGridLayout(PanelEdit);
     edits->setContentsMargins(0, 0, 5, 0);
     edits->setHorizontalSpacing(0);
     edits->setVerticalSpacing(4);
-    edits->setColumnMinimumWidth(0, 45);
+    edits->setColumnMinimumWidth(0, Scaled(45));
     edits->addWidget(Label2, 0, 0);
     edits->addWidget(Edit1, 0, 1);
     edits->addWidget(Label4, 1, 0);
     edits->addWidget(Edit2, 1, 1);
-    Label2->setFixedWidth(45);
-    Label4->setFixedWidth(45);
+    const int captionWidth =
+        std::max({Scaled(45), Label2->sizeHint().width(), Label4->sizeHint().width()});
+    Label2->setFixedWidth(captionWidth);
+    Label4->setFixedWidth(captionWidth);
 
     Label6 = MakeElidedLabel(central, "Label6", QStringLiteral("Synchronized files: "));
     lblCount = MakeLabel(central, "lblCount", QStringLiteral("000000"));
+    lblCount->setAccessibleDescription(QStringLiteral("Synchronized files"));
     bbtnStart =
         MakeButton(central, "bbtnStart", QStyle::SP_BrowserReload, QStringLiteral("&Synchronize "));
     bbtnCancel =
@@ -377,6 +473,14 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
     connect(Timer1, &QTimer::timeout, this, &TForm1::Timer1Timer);
     connect(TimerError, &QTimer::timeout, this, &TForm1::TimerErrorTimer);
 
+    // Tab goes from each list to its own buttons, then on to the run's buttons.
+    const std::array<QWidget*, 11> tabOrder = {ListBox1,  bbtnNew1,   bbtnChange1, bbtnDel1,
+                                               ListBox2,  bbtnNew2,   bbtnChange2, bbtnDel2,
+                                               bbtnStart, bbtnCancel, bbtnClose};
+    for (std::size_t i = 1; i < tabOrder.size(); ++i) {
+        setTabOrder(tabOrder[i - 1], tabOrder[i]);
+    }
+
     InstallFolderDrops();
 
     FormCreate();
@@ -392,7 +496,7 @@ void TForm1::PlaceListButtons() {
                   PanelButtons->mapTo(centralWidget(), QPoint(0, 0)).y();
         for (QToolButton* button : buttons) {
             button->move(0, top);
-            top += button->height() + kListButtonGap;
+            top += button->height() + Scaled(kListButtonGap);
         }
     };
     place(ListBox1, {bbtnNew1, bbtnChange1, bbtnDel1});

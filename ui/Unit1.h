@@ -49,9 +49,10 @@ std::optional<ExecutableParts> SplitExecutablePath();
 // Opens one of the help pages ("getting-started.html", "online-documentation.html") in the
 // desktop's browser. The pages the executable carries are written into this user's runtime
 // folder (platform::UserRuntimeFolder) and opened from there; where that cannot be written, the
-// copy beside the executable (its folder's help/), else the installed one. Nothing happens when
-// none of them is there.
-void OpenHelpPage(const char* page);
+// copy beside the executable (its folder's help/), else the installed one. Where no browser can
+// be started, the page is shown in a help window of the program ("HelpWindow", owned by `owner`),
+// and where no page can be found at all, a message says so.
+void OpenHelpPage(const char* page, QWidget* owner = nullptr);
 
 // Test seam: makes the start of the synchronisation thread fail as when the system refuses a
 // new thread. Only tests call this.

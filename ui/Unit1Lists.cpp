@@ -5,6 +5,7 @@
 #include <QDropEvent>
 #include <QEvent>
 #include <QLabel>
+#include <QLayout>
 #include <QListWidget>
 #include <QMimeData>
 #include <QSignalBlocker>
@@ -236,6 +237,14 @@ void TForm1::ShowFolderDetails(const std::string& path, QLabel* labelLabel, QLab
     const std::uint32_t serial = GetVolumeSerial(driveText, label);
     labelLabel->setText(ToQt(label));
     serialLabel->setText(QString::number(serial));
+    // A larger desktop font can make the line longer than the window is wide: the window widens
+    // rather than shorten the sentence.
+    if (QLayout* lines = centralWidget()->layout()) {
+        const int needed = lines->minimumSize().width() + width() - centralWidget()->width();
+        if (isVisible() && needed > width()) {
+            resize(needed, height());
+        }
+    }
 }
 
 void TForm1::ListBox1Click() {

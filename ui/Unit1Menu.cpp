@@ -1,16 +1,22 @@
 // The main window's menu commands: Copy and Run, the log, the help pages, About and Exit.
 #include "ui/Unit1.h"
 
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFile>
+#include <QPointer>
 #include <QSaveFile>
+#include <QTextBrowser>
+#include <QUrl>
+#include <QVBoxLayout>
 #include <filesystem>
 #include <system_error>
 
 #include "engine/queries.h"
-#include "platform/volumes/drives.h"
 #include "platform/files/files.h"
 #include "platform/system/system.h"
+#include "platform/volumes/drives.h"
 #include "ui/Fabout.h"
 #include "ui/Ffolderbrowse.h"
 #include "ui/Flog.h"
@@ -74,11 +80,11 @@ void TForm1::xbbtnCloseClick() {
 }
 
 void TForm1::Gettingstarted1Click() {
-    OpenHelpPage("getting-started.html");
+    OpenHelpPage("getting-started.html", this);
 }
 
 void TForm1::OnlineHelp1Click() {
-    OpenHelpPage("online-documentation.html");
+    OpenHelpPage("online-documentation.html", this);
 }
 
 namespace {
@@ -105,27 +111,69 @@ std::optional<std::string> CarriedHelpPage(const char* page) {
     return FromQt(file);
 }
 
+// The help window: the page in the toolkit's rich-text viewer, for a desktop without a browser.
+// One window serves every page; it is not modal, so the help stays beside the main window.
+void ShowHelpWindow(const QUrl& source, QWidget* owner) {
+    static QPointer<QDialog> window;
+    if (window == nullptr) {
+        window = new QDialog(owner);
+        window->setObjectName("HelpWindow");
+        window->setAttribute(Qt::WA_DeleteOnClose);
+        auto* text = new QTextBrowser(window);
+        text->setObjectName("HelpBrowser");
+        text->setAccessibleName(QStringLiteral("Help"));
+        text->setOpenExternalLinks(true);
+        auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, window);
+        QObject::connect(buttons, &QDialogButtonBox::rejected, window, &QDialog::reject);
+        QObject::connect(text, &QTextBrowser::sourceChanged, window,
+                         [text] { text->window()->setWindowTitle(text->documentTitle()); });
+        auto* column = new QVBoxLayout(window);
+        column->addWidget(text, 1);
+        column->addWidget(buttons);
+        const int line = window->fontMetrics().height();
+        window->resize(40 * line, 32 * line);
+    }
+    window->findChild<QTextBrowser*>("HelpBrowser")->setSource(source);
+    window->show();
+    window->raise();
+    window->activateWindow();
+}
+
 }  // namespace
 
-void OpenHelpPage(const char* page) {
-    if (const std::optional<std::string> file = CarriedHelpPage(page)) {
-        OpenDocument(FileUrl(*file));
+void OpenHelpPage(const char* page, QWidget* owner) {
+    std::optional<std::string> found = CarriedHelpPage(page);
+    if (!found) {
+        std::vector<std::string> candidates;
+        if (const auto executable = platform::NativeExecutablePath()) {
+            const std::size_t slash = executable->rfind('/');
+            if (slash != std::string::npos) {
+                candidates.push_back(executable->substr(0, slash + 1) + "help/" + page);
+            }
+        }
+        candidates.push_back(std::string(TARNWICK_INSTALLED_HELP_DIR) + "/" + page);
+        for (const std::string& file : candidates) {
+            std::error_code error;
+            if (std::filesystem::is_regular_file(file, error)) {
+                found = file;
+                break;
+            }
+        }
+    }
+    if (found && OpenDocument(FileUrl(*found))) {
         return;
     }
-    std::vector<std::string> candidates;
-    if (const auto executable = platform::NativeExecutablePath()) {
-        const std::size_t slash = executable->rfind('/');
-        if (slash != std::string::npos) {
-            candidates.push_back(executable->substr(0, slash + 1) + "help/" + page);
-        }
-    }
-    candidates.push_back(std::string(TARNWICK_INSTALLED_HELP_DIR) + "/" + page);
-    for (const std::string& file : candidates) {
-        std::error_code error;
-        if (std::filesystem::is_regular_file(file, error)) {
-            OpenDocument(FileUrl(file));
-            return;
-        }
+    // No browser could be started: the program shows the page itself, preferably the one it
+    // carries, whose links lead to the other carried page.
+    const QString carried = QStringLiteral(":/help/") + QLatin1String(page);
+    if (QFile::exists(carried)) {
+        ShowHelpWindow(QUrl(QStringLiteral("qrc") + carried), owner);
+    } else if (found) {
+        ShowHelpWindow(QUrl::fromLocalFile(ToQt(*found)), owner);
+    } else {
+        ShowMessageBox(
+            owner, BoxIcon::Error, QStringLiteral("Tarnwick"),
+            QStringLiteral("The help page %1 cannot be found.").arg(QLatin1String(page)));
     }
 }
 

@@ -29,7 +29,7 @@ if [[ ${1:-} == --on-display ]]; then
     within 300 window_named '^Error during synchronization$' || fail "no log window"
     sleep 1
     import -window "$wid" "$out/log-window.png"
-    # The dialogs have no default button: "OK", centred in the bottom row, is the way out.
+    # "OK", centred in the bottom row, closes the log.
     eval "$(xdotool getwindowgeometry --shell "$wid")"
     xdotool mousemove $((X + WIDTH / 2)) $((Y + HEIGHT - 20)) click 1
 

@@ -11,6 +11,7 @@
 #include <algorithm>
 
 #include "folder_test_support.h"
+#include "platform/system/system.h"
 #include "ui/Ffolder.h"
 #include "ui/Ffolderbrowse.h"
 #include "ui/Forms.h"
@@ -82,8 +83,6 @@ TEST_F(FolderDialogTest, EmptyPathCannotBeSavedAndCloseKeepsTheCallersValues) {
     bool merge = true;
     WhenModal<TfrmFolder>([](TfrmFolder* open) {
         EXPECT_EQ(open->windowTitle(), QString("Please choose a new Destination Folder"));
-        QTest::keyClick(open->Edit1, Qt::Key_Escape);  // Enter and Escape close nothing
-        QTest::keyClick(open->Edit1, Qt::Key_Return);
         open->Edit1->setText("C:\\");
         open->RadioGroup1Backup->setChecked(true);
         open->bbtnClose->click();
@@ -207,18 +206,22 @@ TEST_F(FolderDialogTest, NativePathsAndFileUrlsBecomeDrivePaths) {
         {"file://" + systemRoot.str() + "/My%20Photos/", "C:\\My Photos"},
         {stickRoot.str(), "E:\\"},
         {"C:/My Photos/2009", "C:\\My Photos\\2009"},
+        {"~/My Photos/2009", "C:\\My Photos\\2009"},
+        {"~", "C:\\"},
     };
+    platform::SetHomeFolderForTesting(systemRoot.str());
     for (const auto& [typed, drivePath] : accepted) {
         std::string path = typed;
         EXPECT_EQ(Open(path, subfolders), 1);
         EXPECT_EQ(path, drivePath);
     }
-    // Outside every drive, or on another host: kept as typed, and not saved.
-    for (const std::string typed : {"/nowhere/at/all", "file://server/share/folder"}) {
+    // Outside every drive, on another host, or in another user's home: kept as typed, not saved.
+    for (const std::string typed : {"/nowhere/at/all", "file://server/share/folder", "~nobody/x"}) {
         std::string path = typed;
         EXPECT_EQ(Open(path, subfolders), 2);
         EXPECT_EQ(path, typed);
     }
+    platform::SetHomeFolderForTesting(std::nullopt);
 }
 
 TEST_F(FolderDialogTest, TypingStartsTheRefreshTimerOnceWithoutRestartingIt) {

@@ -356,8 +356,8 @@ TEST_F(RunTest, MainWindowLayoutNamesAndCaptions) {
     EXPECT_EQ(menu, QStringList({"File1=&File",
                                  "Copythisapplicatio1=&Copy and Run this application from a "
                                  "removable device",
-                                 "Log1=Log", "Exit1=&Exit", "Help1=&Help",
-                                 "Gettingstarted1=Getting started",
+                                 "Log1=&Log", "Exit1=&Exit", "Help1=&Help",
+                                 "Gettingstarted1=&Getting started",
                                  "OnlineHelp1=&Online documentation", "About1=&About"}));
 
     // At every size: the progress fields 50 narrower than their panel, Exit 10 pixels left of

@@ -2,8 +2,11 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QDialog>
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <QTest>
+#include <QTextBrowser>
 
 #include "main_window_test_support.h"
 #include "ui/Fabout.h"
@@ -134,6 +137,22 @@ TEST_F(CopyAndRunTest, HelpPagesCarriedOrBesideTheProgramAndTheAboutWindow) {
     form.About1->trigger();
     frmAbout = nullptr;
     EXPECT_EQ(about.result(), 1);
+}
+
+TEST_F(CopyAndRunTest, WithoutABrowserTheHelpPageOpensInAWindowOfTheProgram) {
+    // The desktop cannot start a browser: the program shows the page it carries, in one window.
+    SetOpenDocumentHookForTesting([](const QString&) { return false; });
+    for (QAction* command : {form.Gettingstarted1, form.OnlineHelp1}) {
+        command->trigger();
+    }
+    const QList<QDialog*> windows = form.findChildren<QDialog*>("HelpWindow");
+    ASSERT_EQ(windows.size(), 1);
+    EXPECT_TRUE(windows[0]->isVisible());
+    EXPECT_EQ(windows[0]->windowTitle(), QString("Tarnwick: documentation"));
+    const auto* page = windows[0]->findChild<QTextBrowser*>("HelpBrowser");
+    EXPECT_TRUE(page->toPlainText().contains("Tarnwick")) << page->toPlainText().toStdString();
+    QTest::keyClick(windows[0], Qt::Key_Escape);
+    EXPECT_FALSE(windows[0]->isVisible());
 }
 
 }  // namespace
