@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "engine/copy_batch.h"
 #include "engine/folders.h"
 #include "engine/queries.h"
 #include "platform/files/files.h"
@@ -125,7 +126,7 @@ public:
     const bool subfolders_;
     CopyProgress* const progress_;
     std::optional<Identity> destinationRoot_;
-    platform::CopyBatch batch_;
+    CopyBatch batch_;
     std::atomic<std::int32_t> copied_{0};
 
     bool Continue() const {
@@ -331,7 +332,7 @@ private:
             return;  // FIFOs, devices and sockets are not copied; nor is anything into nothing
         }
 
-        platform::CopyBatch& batch = pass_.batch_;
+        CopyBatch& batch = pass_.batch_;
         std::optional<platform::FindData> existing;
         if (!destination.fresh) {
             // A waiting copy that the file system may take for this name (one differing only in
@@ -360,16 +361,16 @@ private:
             data ? std::optional(data->lastWriteTime) : std::nullopt;
         switch (batch.Add(writer_, source, name_, *destination.folder, name_, !existing,
                           sourceTime)) {
-            case platform::CopyBatch::Added::kNamed:
+            case CopyBatch::Added::kNamed:
                 pass_.Counted(1);
                 break;
-            case platform::CopyBatch::Added::kWaiting:
+            case CopyBatch::Added::kWaiting:
                 // The disk takes the batch while the walk goes on with the next one.
                 if (batch.Full()) {
                     pass_.Counted(batch.CommitInBackground());
                 }
                 break;
-            case platform::CopyBatch::Added::kFailed:
+            case CopyBatch::Added::kFailed:
                 break;
         }
     }
@@ -444,7 +445,7 @@ private:
     Pass& pass_;
     const int worker_;
     const bool top_;
-    platform::CopyBatch::Writer writer_;
+    CopyBatch::Writer writer_;
     std::string source_;
     std::string destination_;
     std::string name_;
