@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -59,10 +60,12 @@ public:
     enum class Added { kFailed, kWaiting, kNamed };
     // Copies as platform::CopyFileAt does. kNamed where the copy needs no wait and took its name at once
     // (RAM disks), kWaiting while it waits for a commit, kFailed when it could not be made
-    // (nothing has changed then).
+    // (nothing has changed then). `decidedOn`: the target as found when the copy was decided
+    // on; the copy replaces only that file, and is dropped where the target changed meanwhile.
     Added Add(Writer& writer, const platform::Directory& from, const std::string& name,
               const platform::Directory& to, const std::string& toName, bool failIfExists,
-              std::optional<platform::FileTime> lastWrite);
+              std::optional<platform::FileTime> lastWrite,
+              const platform::FindData* decidedOn = nullptr);
     // The same for a batch that one thread uses.
     Added Add(const platform::Directory& from, const std::string& name,
               const platform::Directory& to, const std::string& toName, bool failIfExists,
@@ -87,11 +90,19 @@ public:
     // answers how many of the previous one took their names (it is waited for first). Where no
     // thread can be started the commit is made at once.
     int CommitInBackground();
+    // Commit, and then the names given are made durable too: once it returns, every copy that
+    // any call answered for is on the device under its name.
+    int Finish();
 
 private:
     struct Pending;
     using Keys = std::unordered_set<std::uint64_t>;
-    int CommitCopies(std::vector<Pending>& copies);
+    int CommitCopies(std::vector<Pending>& copies) noexcept;
+    int CommitLocked();
+    void Relieve();
+    void WatchAge();
+    void Watch();
+    void Settle(const std::shared_ptr<platform::HeldFolder>& folder);
     bool Named(bool named);
     bool FullLocked() const;
     void TakePending();
@@ -103,9 +114,18 @@ private:
     std::vector<Pending> pending_;
     Keys keys_;
     std::atomic<std::size_t> keyCount_{0};  // of both sets, read without the lock
+    std::unordered_set<const platform::HeldFolder*> folders_;  // of the waiting copies
     std::uint64_t bytes_ = 0;
     std::size_t count_;  // the bound of this batch: the first ones are small
+    const std::size_t folderBound_;
     std::chrono::steady_clock::time_point first_;
+    // The watcher of the batch's age; stopping_ under mutex_.
+    std::once_flag watcherStarted_;
+    std::thread watcher_;
+    std::condition_variable aged_;
+    bool stopping_ = false;
+    // Folders where copies took their names at once, to be flushed at the end (under mutex_).
+    std::vector<std::shared_ptr<platform::HeldFolder>> settling_;
     // One commit at a time. The batch being committed in the background belongs to its thread
     // until it is joined; its keys stay under mutex_ for MayHold.
     std::mutex commitMutex_;
@@ -113,6 +133,9 @@ private:
     Keys committingKeys_;
     std::thread committer_;
     int committed_ = 0;
+    int early_ = 0;  // named by the watcher or for want of descriptors, not yet answered
+    // One folder for each volume that has names not yet flushed (the committing thread's).
+    std::vector<std::shared_ptr<platform::HeldFolder>> unflushed_;
     Writer writer_;
     std::atomic<std::int32_t>* const named_;
 };

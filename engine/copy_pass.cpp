@@ -50,7 +50,7 @@ std::int32_t CopyFolderPass(std::string_view source, std::string_view destinatio
         return pass.Run(source, destination);
     } catch (const std::exception&) {
         try {
-            pass.Counted(pass.batch_.Commit());
+            pass.Counted(pass.batch_.Finish());
         } catch (const std::exception&) {
         }
         return pass.copied_.load();

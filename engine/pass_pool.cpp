@@ -173,7 +173,7 @@ std::int32_t Pass::Run(std::string_view sourcePath, std::string_view destination
     Work(0);
     first.SetPaths(sourcePath, destinationPath);
     first.PublishTopEntry();
-    Counted(batch_.Commit());
+    Counted(batch_.Finish());
     return copied_.load(std::memory_order_relaxed);
 }
 

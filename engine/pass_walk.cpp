@@ -101,8 +101,8 @@ void Walker::Entry(platform::Directory& source, const Target destination,
     // refuses to replace whatever appears in the meantime.
     const std::optional<platform::FileTime> sourceTime =
         data ? std::optional(data->lastWriteTime) : std::nullopt;
-    switch (batch.Add(writer_, source, name_, *destination.folder, name_, !existing,
-                      sourceTime)) {
+    switch (batch.Add(writer_, source, name_, *destination.folder, name_, !existing, sourceTime,
+                      existing ? &*existing : nullptr)) {
         case CopyBatch::Added::kNamed:
             pass_.Counted(1);
             break;

@@ -4,6 +4,7 @@
 // happens for many copies at once is the engine's to decide (engine/copy_batch.h).
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -12,6 +13,33 @@
 #include "platform/unique_fd.h"
 
 namespace tarnwick::platform {
+
+// What a target was when its copy was written: the copy replaces only that file, never one that
+// has been edited, replaced or removed meanwhile.
+struct TargetState {
+    bool exists = false;  // false: the copy takes a free name and never replaces anything
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    std::uint64_t size = 0;
+    std::int64_t modifiedSeconds = 0;
+    std::int64_t modifiedNanoseconds = 0;
+    std::int64_t changedSeconds = 0;
+    std::int64_t changedNanoseconds = 0;
+};
+
+// A copy that waits for a flush of its volume under a temporary name.
+struct WaitingCopy {
+    char temporary[64] = "";
+    std::string toName;
+    TargetState target;
+};
+
+// True when the call here that failed last on this thread failed for want of descriptors
+// (EMFILE, ENFILE): closing some and trying again may succeed.
+bool DescriptorsRanOut();
+
+// Tests only: called just before a copy replaces its target (nullptr: nothing).
+void SetBeforeReplaceHookForTests(std::function<void()> hook);
 
 // A destination folder in which copies wait under temporary names, with a descriptor of its own
 // (the walk may close its folder before the copies are named). It holds a shared lock on the
@@ -30,8 +58,13 @@ public:
 
     // Flushes the whole volume of the folder; true when what was written to it is on the device.
     bool FlushVolume() const;
-    // Gives the waiting copy `temporary` its name; a copy that does not get it is removed.
-    bool Name(const char* temporary, const std::string& toName, bool failIfExists) const;
+    // Flushes the folder itself: the names given in it (where a volume flush is not used).
+    bool FlushFolder() const;
+    // Flushes one waiting copy: where a flush of the volume failed, each file is tried once.
+    bool FlushWaiting(const WaitingCopy& copy) const;
+    // Gives a waiting copy its name where its target is still the file it was written for; a
+    // copy that does not get its name is removed.
+    bool Name(const WaitingCopy& copy) const;
     // Removes a waiting copy that is not to be named.
     void Remove(const char* temporary) const;
 
@@ -47,19 +80,21 @@ private:
 class TemporaryCopy {
 public:
     TemporaryCopy(TemporaryCopy&& other) noexcept;
-    TemporaryCopy& operator=(TemporaryCopy&&) = delete;
+    TemporaryCopy& operator=(TemporaryCopy&& other) noexcept;
     TemporaryCopy(const TemporaryCopy&) = delete;
     TemporaryCopy& operator=(const TemporaryCopy&) = delete;
     ~TemporaryCopy();
 
     // Writes the copy of `name` in `from` for the name `toName` in `to`, with the checks of
-    // CopyFileAt. `held`: the destination folder as a batch holds it (null where it could not be
+    // CopyFileAt. `decidedOn`: the target as the caller found it when it decided to replace it;
+    // a target that is another file by now is left alone. `held`: the destination folder as a batch holds it (null where it could not be
     // held). `waits`: the copy will wait for a flush of the volume, under a temporary name.
     // nullopt when no copy could be made (nothing has changed then).
     static std::optional<TemporaryCopy> Write(const Directory& from, const std::string& name,
                                               const Directory& to, const std::string& toName,
                                               bool failIfExists, std::optional<FileTime> lastWrite,
-                                              const HeldFolder* held, bool waits);
+                                              const FindData* decidedOn, const HeldFolder* held,
+                                              bool waits);
 
     std::uint64_t Size() const { return size_; }
 
@@ -67,9 +102,9 @@ public:
     bool NameNow(const Directory& to);
 
     // For a copy that waits for a flush of its volume: hands its data to the device (large files
-    // at once), closes it and gives its temporary name to the caller, who names it or removes it
-    // through the held folder.
-    void HandOver(char (&temporary)[64]);
+    // at once), closes it and gives it to the caller, who names it or removes it through the
+    // held folder.
+    void HandOver(WaitingCopy& waiting);
 
 private:
     TemporaryCopy() = default;
@@ -77,7 +112,7 @@ private:
     UniqueFd out_;
     int dirFd_ = -1;
     std::string toName_;
-    bool failIfExists_ = false;
+    TargetState target_;
     char temporary_[64] = "";
     timespec times_[2] = {};
     std::uint64_t size_ = 0;

@@ -232,15 +232,25 @@ constexpr std::uint64_t kEarlyWritebackSize = std::uint64_t{1} << 20;
 
 }  // namespace
 
-TemporaryCopy::TemporaryCopy(TemporaryCopy&& other) noexcept
-    : out_(std::move(other.out_)),
-      dirFd_(other.dirFd_),
-      toName_(std::move(other.toName_)),
-      failIfExists_(other.failIfExists_),
-      size_(other.size_) {
-    std::copy(std::begin(other.temporary_), std::end(other.temporary_), temporary_);
-    std::copy(std::begin(other.times_), std::end(other.times_), times_);
-    other.temporary_[0] = '\0';
+TemporaryCopy::TemporaryCopy(TemporaryCopy&& other) noexcept {
+    *this = std::move(other);
+}
+
+TemporaryCopy& TemporaryCopy::operator=(TemporaryCopy&& other) noexcept {
+    if (this != &other) {
+        if (temporary_[0] != '\0') {
+            ::unlinkat(dirFd_, temporary_, 0);
+        }
+        out_ = std::move(other.out_);
+        dirFd_ = other.dirFd_;
+        toName_ = std::move(other.toName_);
+        target_ = other.target_;
+        size_ = other.size_;
+        std::copy(std::begin(other.temporary_), std::end(other.temporary_), temporary_);
+        std::copy(std::begin(other.times_), std::end(other.times_), times_);
+        other.temporary_[0] = '\0';
+    }
+    return *this;
 }
 
 TemporaryCopy::~TemporaryCopy() {
@@ -253,22 +263,36 @@ std::optional<TemporaryCopy> TemporaryCopy::Write(const Directory& from, const s
                                                   const Directory& to, const std::string& toName,
                                                   bool failIfExists,
                                                   std::optional<FileTime> lastWrite,
+                                                  const FindData* decidedOn,
                                                   const HeldFolder* held, bool waits) {
     if (!from.IsOpen() || !to.IsOpen() || !IsPlainName(name) || !IsPlainName(toName)) {
         return std::nullopt;
     }
     const int toFd = to.NativeHandle();
 
-    // With failIfExists the name itself refuses an existing target, whatever it is.
-    struct stat target {};
+    // With failIfExists the name itself refuses an existing target, whatever it is. Otherwise
+    // the target is taken as it is now, and only this state of it is replaced later.
+    TargetState targetState;
     if (!failIfExists) {
+        struct stat target {};
         if (StatFollowing(toFd, toName.c_str(), target)) {
             if (S_ISDIR(target.st_mode) ||
                 (!S_ISLNK(target.st_mode) && DeniesWrite(target, toFd, toName.c_str()))) {
                 return std::nullopt;
             }
-        } else if (errno != ENOENT) {
-            return std::nullopt;
+            if (decidedOn != nullptr && !(decidedOn->device == target.st_dev &&
+                                          decidedOn->inode == target.st_ino &&
+                                          decidedOn->size == std::uint64_t(target.st_size) &&
+                                          decidedOn->lastWriteTime ==
+                                              to.OriginalTime(target.st_dev,
+                                                              FileTimeFromTimespec(target.st_mtim)))) {
+                return std::nullopt;  // changed since the decision: left alone
+            }
+            if (!StateOfTarget(toFd, toName.c_str(), targetState)) {
+                return std::nullopt;
+            }
+        } else if (errno != ENOENT || decidedOn != nullptr) {
+            return std::nullopt;  // a target decided on that is gone is left alone too
         }
     }
 
@@ -298,7 +322,7 @@ std::optional<TemporaryCopy> TemporaryCopy::Write(const Directory& from, const s
     copy.times_[1] = TimespecFromFileTime(to.DriverTime(original));
     copy.dirFd_ = toFd;
     copy.toName_ = toName;
-    copy.failIfExists_ = failIfExists;
+    copy.target_ = targetState;
     // While the folder is held no pass takes a temporary file in it for a leftover: the file
     // needs no lock of its own. A copy that waits does so under a temporary name, so that it
     // needs no open descriptor meanwhile; a copy named at once is best written as an unnamed
@@ -327,17 +351,19 @@ bool TemporaryCopy::NameNow(const Directory& to) {
     if (to.CopyDurability() != Directory::Durability::kNone && ::fsync(out_.get()) != 0) {
         return false;
     }
-    const bool named = GiveName(out_.get(), dirFd_, temporary_, toName_.c_str(), failIfExists_,
+    const bool named = GiveName(out_.get(), dirFd_, temporary_, toName_.c_str(), target_,
                                 to.RestampsOnRename(), times_);
     temporary_[0] = '\0';  // named, or removed by GiveName
     return named;
 }
 
-void TemporaryCopy::HandOver(char (&temporary)[64]) {
+void TemporaryCopy::HandOver(WaitingCopy& waiting) {
     if (size_ >= kEarlyWritebackSize) {
         ::sync_file_range(out_.get(), 0, 0, SYNC_FILE_RANGE_WRITE);
     }
-    std::copy(std::begin(temporary_), std::end(temporary_), temporary);
+    waiting.toName = toName_;
+    waiting.target = target_;
+    std::copy(std::begin(temporary_), std::end(temporary_), waiting.temporary);
     temporary_[0] = '\0';
     out_.Reset();
 }
@@ -350,7 +376,7 @@ bool CopyFileAt(const Directory& from, const std::string& name, const Directory&
     try {
         // Held while the copy is made, so that its temporary file is not taken for a leftover.
         const std::shared_ptr<HeldFolder> held = HeldFolder::Hold(to);
-        auto copy = TemporaryCopy::Write(from, name, to, toName, failIfExists, lastWrite,
+        auto copy = TemporaryCopy::Write(from, name, to, toName, failIfExists, lastWrite, nullptr,
                                          held.get(), false);
         return copy && copy->NameNow(to);
     } catch (const std::exception&) {

@@ -2,10 +2,15 @@
 // that gives it.
 #include <linux/magic.h>
 #include <sys/vfs.h>
+#include <fcntl.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include "platform/files/copies.h"
 #include "platform/files/files.h"
+#include "platform/files/files_linux.h"
+#include "platform/unique_fd.h"
 
 namespace tarnwick::platform {
 
@@ -70,6 +75,19 @@ Directory::Durability Directory::CopyDurability() const {
 
 bool HeldFolder::FlushVolume() const {
     return ::syncfs(fd_.get()) == 0;
+}
+
+bool HeldFolder::FlushFolder() const {
+    return ::fsync(fd_.get()) == 0 || errno == EINVAL;  // EINVAL: nothing to flush there
+}
+
+bool HeldFolder::FlushWaiting(const WaitingCopy& copy) const {
+    const UniqueFd file(RetryOpenAt(fd_.get(), copy.temporary, O_RDONLY | O_NOFOLLOW | O_NOCTTY));
+    return file.valid() && ::fsync(file.get()) == 0;
+}
+
+bool DescriptorsRanOut() {
+    return errno == EMFILE || errno == ENFILE;
 }
 
 }  // namespace tarnwick::platform

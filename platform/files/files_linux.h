@@ -12,6 +12,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/files/copies.h"
 #include "platform/files/files.h"
 
 namespace tarnwick::platform {
@@ -78,9 +79,15 @@ bool RenameNoReplace(int fromDir, const char* from, int toDir, const char* to);
 enum class Written { kDone, kFailed, kUnsupported };
 // Names an unnamed file; never replaces an existing entry.
 Written LinkUnnamed(int fd, int dirFd, const char* name);
-// Gives a finished copy its name (`temporary` empty: the open unnamed file `outFd`). A temporary
-// file that does not get it is removed. `restamps`: the time is given again after the rename.
-bool GiveName(int outFd, int dirFd, const char* temporary, const char* toName, bool failIfExists,
-              bool restamps, const timespec (&times)[2]);
+// The state of the entry `name` (not followed) that a copy may replace.
+bool StateOfTarget(int dirFd, const char* name, TargetState& state);
+// Gives the finished copy `temporary` the name `toName`: a free name where the target did not
+// exist, otherwise only over the target in the state it had. The temporary file is gone
+// afterwards, named or removed.
+bool ReplaceTarget(int dirFd, const char* temporary, const char* toName, const TargetState& target);
+// Gives a finished copy its name (`temporary` empty: the open unnamed file `outFd`, which never
+// replaces anything). `restamps`: the time is given again after the rename.
+bool GiveName(int outFd, int dirFd, const char* temporary, const char* toName,
+              const TargetState& target, bool restamps, const timespec (&times)[2]);
 
 }  // namespace tarnwick::platform

@@ -11,6 +11,8 @@
 #include <atomic>
 #include <cerrno>
 #include <charconv>
+#include <functional>
+#include <mutex>
 #include <stdexcept>
 #include <string>
 
@@ -128,34 +130,112 @@ Written LinkUnnamed(int fd, int dirFd, const char* name) {
 // the memory of a batch small and the work a power cut can undo limited. Waiting copies hold no
 // open descriptor.
 // Gives a finished copy its name. A temporary file that does not get it is removed.
-bool GiveName(int outFd, int dirFd, const char* temporary, const char* toName, bool failIfExists,
-              bool restamps, const timespec (&times)[2]) {
-    bool named = false;
-    if (temporary[0] == '\0') {
-        named = LinkUnnamed(outFd, dirFd, toName) == Written::kDone;
-    } else {
-        named = failIfExists ? RenameNoReplace(dirFd, temporary, dirFd, toName)
-                             : ::renameat(dirFd, temporary, dirFd, toName) == 0;
-        if (!named) {
-            ::unlinkat(dirFd, temporary, 0);
-        }
+namespace {
+
+std::mutex gHookMutex;
+std::function<void()> gBeforeReplace;
+
+void BeforeReplace() {
+    std::function<void()> hook;
+    {
+        const std::lock_guard lock(gHookMutex);
+        hook = gBeforeReplace;
     }
+    if (hook) {
+        hook();
+    }
+}
+
+// `changed`: the inode's change time too, which a rename itself may move.
+bool IsState(const struct stat& st, const TargetState& target, bool changed) {
+    return target.device == st.st_dev && target.inode == st.st_ino &&
+           target.size == std::uint64_t(st.st_size) &&
+           target.modifiedSeconds == st.st_mtim.tv_sec &&
+           target.modifiedNanoseconds == st.st_mtim.tv_nsec &&
+           (!changed || (target.changedSeconds == st.st_ctim.tv_sec &&
+                         target.changedNanoseconds == st.st_ctim.tv_nsec));
+}
+
+}  // namespace
+
+void SetBeforeReplaceHookForTests(std::function<void()> hook) {
+    const std::lock_guard lock(gHookMutex);
+    gBeforeReplace = std::move(hook);
+}
+
+bool StateOfTarget(int dirFd, const char* name, TargetState& state) {
+    struct stat st {};
+    if (::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        return false;
+    }
+    state.exists = true;
+    state.device = st.st_dev;
+    state.inode = st.st_ino;
+    state.size = std::uint64_t(st.st_size);
+    state.modifiedSeconds = st.st_mtim.tv_sec;
+    state.modifiedNanoseconds = st.st_mtim.tv_nsec;
+    state.changedSeconds = st.st_ctim.tv_sec;
+    state.changedNanoseconds = st.st_ctim.tv_nsec;
+    return true;
+}
+
+bool ReplaceTarget(int dirFd, const char* temporary, const char* toName, const TargetState& target) {
+    if (!target.exists) {
+        if (RenameNoReplace(dirFd, temporary, dirFd, toName)) {
+            return true;
+        }
+        ::unlinkat(dirFd, temporary, 0);
+        return false;
+    }
+    BeforeReplace();
+    struct stat now {};
+    if (::fstatat(dirFd, toName, &now, AT_SYMLINK_NOFOLLOW) != 0 || !IsState(now, target, true)) {
+        ::unlinkat(dirFd, temporary, 0);  // the target changed: it stays as the user left it
+        return false;
+    }
+    // The names are exchanged, and the file that leaves the name is looked at: should another
+    // file have taken the name between the look above and the exchange, it gets its name back.
+    if (::renameat2(dirFd, temporary, dirFd, toName, RENAME_EXCHANGE) == 0) {
+        struct stat displaced {};
+        if (::fstatat(dirFd, temporary, &displaced, AT_SYMLINK_NOFOLLOW) == 0 &&
+            IsState(displaced, target, false)) {
+            ::unlinkat(dirFd, temporary, 0);
+            return true;
+        }
+        if (::renameat2(dirFd, temporary, dirFd, toName, RENAME_EXCHANGE) == 0) {
+            ::unlinkat(dirFd, temporary, 0);
+        } else {
+            // The other file back under its name, over the copy.
+            ::renameat(dirFd, temporary, dirFd, toName);
+        }
+        return false;
+    }
+    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) {
+        ::unlinkat(dirFd, temporary, 0);
+        return false;
+    }
+    // No exchange on this file system: the look above has to do.
+    if (::renameat(dirFd, temporary, dirFd, toName) == 0) {
+        return true;
+    }
+    ::unlinkat(dirFd, temporary, 0);
+    return false;
+}
+
+bool GiveName(int outFd, int dirFd, const char* temporary, const char* toName,
+              const TargetState& target, bool restamps, const timespec (&times)[2]) {
+    const bool named = temporary[0] == '\0'
+                           ? LinkUnnamed(outFd, dirFd, toName) == Written::kDone
+                           : ReplaceTarget(dirFd, temporary, toName, target);
     if (named && restamps) {
         ::futimens(outFd, times);
     }
     return named;
 }
 
-bool HeldFolder::Name(const char* temporary, const std::string& toName, bool failIfExists) const {
-    const int dirFd = fd_.get();
-    if (failIfExists ? RenameNoReplace(dirFd, temporary, dirFd, toName.c_str())
-                     : ::renameat(dirFd, temporary, dirFd, toName.c_str()) == 0) {
-        return true;
-    }
-    Remove(temporary);
-    return false;
+bool HeldFolder::Name(const WaitingCopy& copy) const {
+    return ReplaceTarget(fd_.get(), copy.temporary, copy.toName.c_str(), copy.target);
 }
-
 void HeldFolder::Remove(const char* temporary) const {
     ::unlinkat(fd_.get(), temporary, 0);
 }
