@@ -71,6 +71,28 @@ bool IsNewer(platform::FileTime source, platform::FileTime destination) {
     return source > limit;
 }
 
+bool IsNewerIn(const platform::Directory& sourceFolder,
+               const platform::Directory& destinationFolder, platform::FileTime source,
+               platform::FileTime destination) {
+    const auto held = [&](platform::FileTime time) {
+        return sourceFolder.HeldTime(destinationFolder.HeldTime(time));
+    };
+    source = held(source);
+    destination = held(destination);
+    if (!IsNewer(source, destination)) {
+        return false;
+    }
+    if (sourceFolder.KeepsLocalTimes() || destinationFolder.KeepsLocalTimes()) {
+        constexpr platform::FileTime kHour = platform::FileTime{3600} * 10'000'000;
+        constexpr platform::FileTime kTolerance = platform::FileTime{2} * 10'000'000;
+        const platform::FileTime difference = source - destination;
+        if (difference >= kHour - kTolerance && difference <= kHour + kTolerance) {
+            return false;
+        }
+    }
+    return true;
+}
+
 void AddMilliseconds(platform::FileTime& time, std::uint16_t milliseconds) {
     const auto low = static_cast<std::uint32_t>(time);
     auto high = static_cast<std::uint32_t>(time >> 32);

@@ -92,7 +92,8 @@ void Walker::Entry(platform::Directory& source, const Target destination,
                 return;
             }
         }
-        if (!IsNewer(data->lastWriteTime, existing->lastWriteTime)) {
+        if (!IsNewerIn(source, *destination.folder, data->lastWriteTime,
+                       existing->lastWriteTime)) {
             return;
         }
     }

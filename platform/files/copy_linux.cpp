@@ -109,14 +109,14 @@ bool CopyContents(int in, int out, std::uint64_t expectedSize) {
 }
 
 // The umask does not change while the program runs.
-// with other threads creating files). 0777 when unknown, so permissions are always given again.
+// with other threads creating files). The usual 022 when unknown.
 mode_t ProcessUmask() {
     static const mode_t mask = [] {
         std::FILE* status = std::fopen("/proc/self/status", "re");
         if (status == nullptr) {
-            return mode_t{0777};
+            return mode_t{022};
         }
-        mode_t found = 0777;
+        mode_t found = 022;
         char line[256];
         while (std::fgets(line, sizeof line, status) != nullptr) {
             unsigned value = 0;
@@ -152,9 +152,11 @@ std::atomic<Linking> gUnnamedLinking{Linking::kUnknown};
 // files, nothing has been changed.
 Written WriteCopy(int in, const struct stat& source, int toFd, const timespec (&times)[2],
                   bool unnamed, bool lockFile, char (&temporary)[64], UniqueFd& out) {
-    // The copy is made with the source's permission bits; only where the umask takes some away
-    // (or the owner could not read and write the copy while it is made) are they given again.
-    const mode_t mode = source.st_mode & 0777;
+    // The copy gets the source's permission bits less the user's umask, and is always writable by
+    // its owner: a copy of a read-only file must not keep the next run from updating it. The
+    // bits are given again only where creating the file could not give them.
+    const mode_t umask = ProcessUmask();
+    const mode_t mode = ((source.st_mode & 0777) & ~umask) | S_IWUSR;
     const mode_t createMode = mode | S_IRUSR | S_IWUSR;
     temporary[0] = '\0';
     if (unnamed && gUnnamedLinking.load(std::memory_order_relaxed) != Linking::kRefused) {
@@ -212,7 +214,7 @@ Written WriteCopy(int in, const struct stat& source, int toFd, const timespec (&
         Unchanged(in, source)) {
         // Both as far as the file system keeps them (FAT has no permission bits, and its times
         // are coarse); neither decides whether the copy succeeded.
-        if ((mode & ProcessUmask()) != 0 || createMode != mode) {
+        if ((createMode & ~umask) != mode) {
             ::fchmod(out.get(), mode);
         }
         ::futimens(out.get(), times);
@@ -319,7 +321,9 @@ std::optional<TemporaryCopy> TemporaryCopy::Write(const Directory& from, const s
         lastWrite ? *lastWrite
                   : from.OriginalTime(source.st_dev, FileTimeFromTimespec(source.st_mtim));
     copy.times_[0] = source.st_atim;
-    copy.times_[1] = TimespecFromFileTime(to.DriverTime(original));
+    // The time the destination can keep: a copy whose time its volume cannot hold would look
+    // changed on every run.
+    copy.times_[1] = TimespecFromFileTime(to.DriverTime(to.HeldTime(original)));
     copy.dirFd_ = toFd;
     copy.toName_ = toName;
     copy.target_ = targetState;

@@ -105,6 +105,10 @@ public:
         return clocks_.Reading(device, driverTime);
     }
     FileTime DriverTime(FileTime original) const { return clocks_.Writing(Device(), original); }
+    // The time a file in this folder can have nearest to `original` (FAT keeps 1980 to 2107 in
+    // steps of 2 seconds), and whether its volume keeps local times (FAT).
+    FileTime HeldTime(FileTime original) const { return clocks_.Held(Device(), original); }
+    bool KeepsLocalTimes() const { return clocks_.KeepsLocalTimes(Device()); }
 
     // A number that tells this open folder from every other one the process has opened.
     std::uint64_t Id() const { return id_; }
