@@ -53,7 +53,8 @@ public:
     Pass(bool subfolders, CopyProgress* progress)
         : subfolders_(subfolders),
           progress_(progress),
-          batch_(progress != nullptr ? &progress->FilesCopied : nullptr) {}
+          batch_(progress != nullptr ? &progress->FilesCopied : nullptr,
+                 progress != nullptr ? &progress->Continue : nullptr) {}
 
     std::int32_t Run(std::string_view source, std::string_view destination);
 

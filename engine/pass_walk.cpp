@@ -121,11 +121,25 @@ void Walker::Entry(platform::Directory& source, const Target destination,
 // The pass of one subfolder, here or on an idle thread. A subfolder that cannot be listed
 // (or leads back onto the current path), or whose destination folder cannot be made, is
 // passed over. The destination folder is opened or made here, in the listing's order.
+bool Walker::GiveDescriptorsBack() {
+    if (!platform::DescriptorsRanOut()) {
+        return false;
+    }
+    // The copies waiting in the batch hold a descriptor for each of their folders: named, they
+    // give them back. Running out never makes the pass pass a folder over.
+    writer_.Release();
+    pass_.Counted(pass_.batch_.Commit());
+    return true;
+}
+
 void Walker::Subfolder(platform::Directory& parent, const Target parentDestination) {
     if (!PublishFolderStart()) {
         return;
     }
     auto source = parent.OpenChild(name_);
+    if (!source && GiveDescriptorsBack()) {
+        source = parent.OpenChild(name_);
+    }
     if (!source || OnCurrentPath(IdentityOf(*source))) {
         return;
     }
@@ -134,7 +148,15 @@ void Walker::Subfolder(platform::Directory& parent, const Target parentDestinati
     bool fresh = false;
     if (const platform::Directory* const folder = parentDestination.folder) {
         if (!parentDestination.fresh) {
+            // A waiting copy that the file system may take for this name (a file differing only
+            // in case, on FAT) is named first, as for a file.
+            if (pass_.batch_.MayHold(*folder, name_)) {
+                pass_.Counted(pass_.batch_.Commit());
+            }
             destination = folder->OpenChild(name_);
+            if (!destination && GiveDescriptorsBack()) {
+                destination = folder->OpenChild(name_);
+            }
         }
         if (!destination && folder->MakeChild(name_)) {
             destination = folder->OpenChild(name_);

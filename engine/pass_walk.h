@@ -124,6 +124,9 @@ private:
     // (or leads back onto the current path), or whose destination folder cannot be made, is
     // passed over. The destination folder is opened or made here, in the listing's order.
     void Subfolder(platform::Directory& parent, const Target parentDestination);
+    // Where the last call failed for want of descriptors, names the waiting copies to give
+    // theirs back and answers true: the call is worth trying again.
+    bool GiveDescriptorsBack();
 
     Pass& pass_;
     const int worker_;

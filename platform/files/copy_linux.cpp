@@ -34,6 +34,9 @@ bool WriteAll(int fd, const char* data, std::size_t size) {
             }
             return false;
         }
+        if (written == 0) {
+            return false;  // nothing written and no error: trying again would never end
+        }
         data += written;
         size -= static_cast<std::size_t>(written);
     }

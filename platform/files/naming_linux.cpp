@@ -136,13 +136,16 @@ std::mutex gHookMutex;
 std::function<void()> gBeforeReplace;
 
 void BeforeReplace() {
-    std::function<void()> hook;
-    {
-        const std::lock_guard lock(gHookMutex);
-        hook = gBeforeReplace;
-    }
-    if (hook) {
-        hook();
+    try {
+        std::function<void()> hook;
+        {
+            const std::lock_guard lock(gHookMutex);
+            hook = gBeforeReplace;
+        }
+        if (hook) {
+            hook();
+        }
+    } catch (const std::exception&) {
     }
 }
 
