@@ -165,7 +165,8 @@ CopyBatch::Added CopyBatch::Add(Writer& writer, const platform::Directory& from,
         if (!copy->NameNow(to)) {
             return Added::kFailed;
         }
-        if (durability == platform::Directory::Durability::kEachFile && folder) {
+        // The name itself reaches the disk with a flush of its folder, at the end.
+        if (durability != platform::Directory::Durability::kNone && folder) {
             Settle(folder);
         }
         return Named(true) ? Added::kNamed : Added::kFailed;
