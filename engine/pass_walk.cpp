@@ -92,8 +92,7 @@ void Walker::Entry(platform::Directory& source, const Target destination,
                 return;
             }
         }
-        if (!IsNewerIn(source, *destination.folder, data->lastWriteTime,
-                       existing->lastWriteTime)) {
+        if (!IsNewerIn(source, *destination.folder, data->lastWriteTime, existing->lastWriteTime)) {
             return;
         }
     }

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 #include <linux/magic.h>
+#include <sys/stat.h>
 #include <sys/vfs.h>
 
 #include <cstdlib>
@@ -16,6 +17,7 @@
 #include "engine/folders.h"
 #include "engine_fixture.h"
 #include "support/programs.h"
+#include "support/unprivileged.h"
 
 namespace tarnwick::testing {
 namespace {
@@ -366,6 +368,18 @@ TEST_F(RootFatVolumeTest, AnHourShiftOfTheLocalTimeBringsNothingBackInAMerge) {
         ::unsetenv("TZ");
     }
     ::tzset();
+}
+
+// A stick keeps no permission bits (its driver shows 0755 or 0777): a file merged back from it
+// is a plain file less the umask.
+TEST_F(RootFatVolumeTest, FilesFromAStickAreCopiedAsPlainFilesLessTheUmask) {
+    WriteFile(mountPoint_ / "Out" / "notes.txt", "notes", kBaseTime);
+    EXPECT_EQ(RunInChild([] {
+                  ::umask(022);
+                  return CopyFolderPass("F:\\Out", "E:\\Home", false, nullptr);
+              }),
+              1);
+    EXPECT_EQ(fs::status(e_ / "Home" / "notes.txt").permissions(), fs::perms(0644));
 }
 
 }  // namespace
