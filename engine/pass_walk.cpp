@@ -117,9 +117,6 @@ void Walker::Entry(platform::Directory& source, const Target destination,
     }
 }
 
-// The pass of one subfolder, here or on an idle thread. A subfolder that cannot be listed
-// (or leads back onto the current path), or whose destination folder cannot be made, is
-// passed over. The destination folder is opened or made here, in the listing's order.
 bool Walker::GiveDescriptorsBack() {
     if (!platform::DescriptorsRanOut()) {
         return false;
@@ -131,6 +128,9 @@ bool Walker::GiveDescriptorsBack() {
     return true;
 }
 
+// The pass of one subfolder, here or on an idle thread. A subfolder that cannot be listed
+// (or leads back onto the current path), or whose destination folder cannot be made, is
+// passed over. The destination folder is opened or made here, in the listing's order.
 void Walker::Subfolder(platform::Directory& parent, const Target parentDestination) {
     if (!PublishFolderStart()) {
         return;
