@@ -38,8 +38,9 @@ struct WaitingCopy {
 // (EMFILE, ENFILE): closing some and trying again may succeed.
 bool DescriptorsRanOut();
 
-// Tests only: called just before a copy replaces its target (nullptr: nothing).
-void SetBeforeReplaceHookForTests(std::function<void()> hook);
+// Tests only: called just before a copy replaces its target, with 0 before the target is looked
+// at and 1 between that look and the exchange of the names (nullptr: nothing).
+void SetBeforeReplaceHookForTests(std::function<void(int)> hook);
 
 // A destination folder in which copies wait under temporary names, with a descriptor of its own
 // (the walk may close its folder before the copies are named). It holds a shared lock on the

@@ -131,21 +131,21 @@ Written LinkUnnamed(int fd, int dirFd, const char* name) {
 namespace {
 
 std::mutex gHookMutex;
-std::function<void()> gBeforeReplace;
+std::function<void(int)> gBeforeReplace;
 std::atomic<bool> gHooked{false};
 
-void BeforeReplace() {
+void BeforeReplace(int stage) {
     if (!gHooked.load(std::memory_order_acquire)) {
         return;
     }
     try {
-        std::function<void()> hook;
+        std::function<void(int)> hook;
         {
             const std::lock_guard lock(gHookMutex);
             hook = gBeforeReplace;
         }
         if (hook) {
-            hook();
+            hook(stage);
         }
     } catch (const std::exception&) {
     }
@@ -163,7 +163,7 @@ bool IsState(const struct stat& st, const TargetState& target, bool changed) {
 
 }  // namespace
 
-void SetBeforeReplaceHookForTests(std::function<void()> hook) {
+void SetBeforeReplaceHookForTests(std::function<void(int)> hook) {
     const std::lock_guard lock(gHookMutex);
     gHooked.store(static_cast<bool>(hook), std::memory_order_release);
     gBeforeReplace = std::move(hook);
@@ -194,7 +194,7 @@ bool ReplaceTarget(int dirFd, const char* temporary, const char* toName,
         ::unlinkat(dirFd, temporary, 0);
         return false;
     }
-    BeforeReplace();
+    BeforeReplace(0);
     struct stat now {};
     if (::fstatat(dirFd, toName, &now, AT_SYMLINK_NOFOLLOW) != 0 || !IsState(now, target, true)) {
         ::unlinkat(dirFd, temporary, 0);  // the target changed: it stays as the user left it
@@ -202,6 +202,7 @@ bool ReplaceTarget(int dirFd, const char* temporary, const char* toName,
     }
     // The names are exchanged, and the file that leaves the name is looked at: should another
     // file have taken the name between the look above and the exchange, it gets its name back.
+    BeforeReplace(1);
     if (::renameat2(dirFd, temporary, dirFd, toName, RENAME_EXCHANGE) == 0) {
         struct stat displaced {};
         if (::fstatat(dirFd, temporary, &displaced, AT_SYMLINK_NOFOLLOW) == 0 &&

@@ -426,8 +426,9 @@ TEST_F(CopyPassTest, ThreadingProgressIsReadAndCancelledFromAnotherThread) {
 }
 
 // A copy replaces only the file it was decided on: the user saves into the target, or puts
-// another file in its place, while the copy waits for its name. The user's file stays and the
-// copy does not count, on one thread and on eight.
+// another file in its place, while the copy waits for its name (before the target is looked at
+// for the last time, or between that look and the exchange of the names). The user's file stays
+// and the copy does not count, on one thread and on eight.
 TEST_F(CopyPassTest, ThreadingATargetChangedWhileItsCopyWaitsIsLeftAlone) {
     const std::function<void(const fs::path&)> changes[] = {
         [](const fs::path& target) { WriteFile(target, "USER EDIT", kBaseTime + kOneSecond); },
@@ -437,18 +438,25 @@ TEST_F(CopyPassTest, ThreadingATargetChangedWhileItsCopyWaitsIsLeftAlone) {
         },
     };
     for (const unsigned workers : {1U, 8U}) {
-        for (std::size_t change = 0; change < std::size(changes); ++change) {
-            SCOPED_TRACE(std::to_string(workers) + " threads, change " + std::to_string(change));
-            WriteFile(src_ / "doc.txt", "older source", kBaseTime + 100 * kOneSecond);
-            WriteFile(dst_ / "doc.txt", "backup", kBaseTime);
-            SetCopyPassWorkers(workers);
-            platform::SetBeforeReplaceHookForTests([&] { changes[change](dst_ / "doc.txt"); });
-            const std::int32_t copied = Sync();
-            platform::SetBeforeReplaceHookForTests(nullptr);
-            SetCopyPassWorkers(0);
-            EXPECT_EQ(copied, 0);
-            EXPECT_EQ(ReadFile(dst_ / "doc.txt"), "USER EDIT");
-            EXPECT_FALSE(HasTemporaryFiles(dst_));
+        for (const int stage : {0, 1}) {
+            for (std::size_t change = 0; change < std::size(changes); ++change) {
+                SCOPED_TRACE(std::to_string(workers) + " threads, stage " + std::to_string(stage) +
+                             ", change " + std::to_string(change));
+                WriteFile(src_ / "doc.txt", "older source", kBaseTime + 100 * kOneSecond);
+                WriteFile(dst_ / "doc.txt", "backup", kBaseTime);
+                SetCopyPassWorkers(workers);
+                platform::SetBeforeReplaceHookForTests([&](int at) {
+                    if (at == stage) {
+                        changes[change](dst_ / "doc.txt");
+                    }
+                });
+                const std::int32_t copied = Sync();
+                platform::SetBeforeReplaceHookForTests(nullptr);
+                SetCopyPassWorkers(0);
+                EXPECT_EQ(copied, 0);
+                EXPECT_EQ(ReadFile(dst_ / "doc.txt"), "USER EDIT");
+                EXPECT_FALSE(HasTemporaryFiles(dst_));
+            }
         }
     }
 }
