@@ -2,6 +2,7 @@
 #include <limits.h>
 #include <link.h>
 #include <pwd.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/utsname.h>
 #include <unistd.h>
@@ -14,11 +15,27 @@
 #include <mutex>
 #include <string_view>
 
-#include "platform/volumes/drives.h"
 #include "platform/system/system.h"
 #include "platform/unique_fd.h"
+#include "platform/volumes/drives.h"
 
 namespace tarnwick::platform {
+
+void RaiseOpenFileLimit() {
+    struct rlimit limit {};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+    }
+}
+
+std::uint64_t OpenFileLimit() {
+    struct rlimit limit {};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) {
+        return std::uint64_t{1} << 20;
+    }
+    return limit.rlim_cur;
+}
 
 namespace {
 

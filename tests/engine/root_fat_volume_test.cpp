@@ -3,12 +3,15 @@
 
 #include <gtest/gtest.h>
 #include <linux/magic.h>
+#include <sys/stat.h>
 #include <sys/vfs.h>
 
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <iostream>
+#include <map>
+#include <set>
 #include <optional>
 #include <string>
 
@@ -16,6 +19,7 @@
 #include "engine/folders.h"
 #include "engine_fixture.h"
 #include "support/programs.h"
+#include "support/unprivileged.h"
 
 namespace tarnwick::testing {
 namespace {
@@ -292,6 +296,118 @@ TEST_F(RootFatVolumeTest, NamesDifferingOnlyInCaseAreDecidedInListingOrder) {
         newer += ReadFile(entry.path()) == "newer" ? 1 : 0;
     }
     EXPECT_EQ(newer, kFolderFiles);
+}
+
+// FAT keeps 1980 to 2107. A file of 1970 or of 2150 goes onto the stick with the nearest time
+// the stick can keep; neither the next run nor a Merge back copies it again, and an edit made
+// later still wins.
+TEST_F(RootFatVolumeTest, TimesFatCannotHoldAreClampedAndNotCopiedAgainInEitherDirection) {
+    constexpr platform::FileTime kUnixEpoch = 116444736000000000ULL;
+    constexpr platform::FileTime kYear2150 = kUnixEpoch + 5680281600ULL * kOneSecond;
+    WriteFile(e_ / "Home" / "epoch.txt", "1970", kUnixEpoch);
+    WriteFile(e_ / "Home" / "future.txt", "2150", kYear2150);
+    CopyProgress progress;
+    progress.Continue = true;
+    EXPECT_EQ(SyncFolders("E:\\Home", "F:\\", false, progress), 2);
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        EXPECT_EQ(SyncFolders("E:\\Home", "F:\\", false, progress), 0);
+        EXPECT_EQ(SyncFolders("F:\\", "E:\\Home", false, progress), 0);
+    }
+    EXPECT_EQ(LastWrite(e_ / "Home" / "epoch.txt"), kUnixEpoch);
+    EXPECT_EQ(LastWrite(e_ / "Home" / "future.txt"), kYear2150);
+    WriteFile(e_ / "Home" / "epoch.txt", "edited", kBaseTime);
+    EXPECT_EQ(SyncFolders("F:\\", "E:\\Home", false, progress), 0);
+    EXPECT_EQ(SyncFolders("E:\\Home", "F:\\", false, progress), 1);
+    EXPECT_EQ(ReadFile(mountPoint_ / "epoch.txt"), "edited");
+}
+
+// FAT keeps local time: when the computer's offset moves by an hour (summer time ends, a trip),
+// every file on the stick reads an hour later or earlier. A Merge takes that for no change,
+// either way, while an edit still counts.
+TEST_F(RootFatVolumeTest, AnHourShiftOfTheLocalTimeBringsNothingBackInAMerge) {
+    std::optional<std::string> oldZone;
+    if (const char* zone = std::getenv("TZ")) {
+        oldZone = zone;
+    }
+    // The driver runs in the zone the computer has when it mounts the stick (fusefat takes it
+    // then): the stick is mounted again in the new zone, as after a restart.
+    const auto setZone = [this](const char* zone) {
+        ::setenv("TZ", zone, 1);
+        ::tzset();
+        mounted_ = RunQuietly("umount " + mountPoint_.string()) &&
+                   MountFat(temp_ / "fat.img", mountPoint_);
+        return mounted_;
+    };
+    const auto merge = [](CopyProgress& progress) {
+        return std::pair(SyncFolders("E:\\Home", "F:\\", false, progress),
+                         SyncFolders("F:\\", "E:\\Home", false, progress));
+    };
+    const std::pair<const char*, const char*> shifts[] = {{"UTC-2", "UTC-1"}, {"UTC-1", "UTC-2"}};
+    for (const auto& [before, after] : shifts) {
+        SCOPED_TRACE(std::string(before) + " to " + after);
+        fs::remove_all(e_ / "Home");
+        for (const auto& entry : fs::directory_iterator(mountPoint_)) {
+            fs::remove_all(entry.path());
+        }
+        WriteFile(e_ / "Home" / "kept.txt", "kept", kBaseTime);
+        WriteFile(e_ / "Home" / "edited.txt", "first", kBaseTime);
+        CopyProgress progress;
+        progress.Continue = true;
+        ASSERT_TRUE(setZone(before));
+        EXPECT_EQ(merge(progress), std::pair(2, 0));
+        ASSERT_TRUE(setZone(after));
+        WriteFile(e_ / "Home" / "edited.txt", "edit", kBaseTime + 5400 * kOneSecond);
+        EXPECT_EQ(merge(progress), std::pair(1, 0));
+        EXPECT_EQ(merge(progress), std::pair(0, 0));
+        EXPECT_EQ(ReadFile(e_ / "Home" / "edited.txt"), "edit");
+        EXPECT_EQ(ReadFile(mountPoint_ / "edited.txt"), "edit");
+        EXPECT_EQ(LastWrite(e_ / "Home" / "kept.txt"), kBaseTime);
+    }
+    if (oldZone) {
+        ::setenv("TZ", oldZone->c_str(), 1);
+    } else {
+        ::unsetenv("TZ");
+    }
+    ::tzset();
+}
+
+// A stick keeps no permission bits (its driver shows 0755 or 0777): a file merged back from it
+// is a plain file less the umask.
+TEST_F(RootFatVolumeTest, FilesFromAStickAreCopiedAsPlainFilesLessTheUmask) {
+    WriteFile(mountPoint_ / "Out" / "notes.txt", "notes", kBaseTime);
+    EXPECT_EQ(RunInChild([] {
+                  ::umask(022);
+                  return CopyFolderPass("F:\\Out", "E:\\Home", false, nullptr);
+              }),
+              1);
+    EXPECT_EQ(fs::status(e_ / "Home" / "notes.txt").permissions(), fs::perms(0644));
+}
+
+// A file and a folder whose names differ only in case: FAT takes them for one name, and the pool
+// of threads ends where one thread ends, whichever the source lists first.
+TEST_F(RootFatVolumeTest, ThreadingAFileAndAFolderDifferingInCaseEndAsOnOneThread) {
+    WriteFile(e_ / "Src" / "data", "file", kBaseTime);
+    WriteFile(e_ / "Src" / "DATA" / "inner.txt", "inner", kBaseTime);
+    for (int file = 0; file < 20; ++file) {
+        WriteFile(e_ / "Src" / ("f" + std::to_string(file)), "f", kBaseTime);
+    }
+    std::map<unsigned, std::pair<std::int32_t, std::set<std::string>>> outcomes;
+    for (const unsigned workers : {1U, 8U}) {
+        for (const auto& entry : fs::directory_iterator(mountPoint_)) {
+            fs::remove_all(entry.path());
+        }
+        SetCopyPassWorkers(workers);
+        const std::int32_t copied = CopyFolderPass("E:\\Src", "F:\\", true, nullptr);
+        SetCopyPassWorkers(0);
+        std::set<std::string> entries;
+        for (const auto& entry : fs::recursive_directory_iterator(mountPoint_)) {
+            entries.insert(fs::relative(entry.path(), mountPoint_).string() +
+                           (entry.is_regular_file() ? "=" + ReadFile(entry.path()) : "/"));
+        }
+        outcomes[workers] = {copied, entries};
+    }
+    EXPECT_EQ(outcomes[8], outcomes[1]);
 }
 
 }  // namespace
