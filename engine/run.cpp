@@ -69,6 +69,10 @@ RunOutcome SyncRun::RunSync(const FolderEntryReader& read, const std::set<int>* 
     } catch (...) {
         LogError(" The synchronization stopped after an unexpected error.");
     }
+    // A run that was stopped says so; its total stays what was copied before the stop.
+    if (!progress_.Continue) {
+        LogMessage("Cancelled ", DateTimeText(), " The synchronization was stopped before its end.");
+    }
     sink_.Ending(total);
     progress_.SourcePath.Set(std::nullopt);
     progress_.DestinationPath.Set(std::nullopt);

@@ -560,6 +560,11 @@ TEST_F(RunTest, ThreadingCancelEndsTheRunWithTheTotalSoFar) {
     const int copied = CountFiles(Native('E', "many"));
     const QStringList lines = LogLines();
     ExpectEndLines(lines, copied);
+    // The line before the end lines says that the run was stopped.
+    const std::string stopped = FromQt(lines[lines.size() - 5]);
+    const std::string tail = " The synchronization was stopped before its end.";
+    ASSERT_TRUE(stopped.starts_with("Cancelled ") && stopped.ends_with(tail)) << stopped;
+    EXPECT_EQ(Shape(stopped.substr(10, stopped.size() - 10 - tail.size())), Shape(DateTimeText()));
     EXPECT_EQ(form_->lblCount->text(), QString::number(copied));
     EXPECT_FALSE(lines.join('\n').contains("D:\\later"));
     EXPECT_EQ(CountFiles(Native('E', "later")), 0);
@@ -608,6 +613,51 @@ TEST_F(RunTest, ThreadingClosingDuringARunStopsAndWaitsForTheWorker) {
     QCoreApplication::processEvents();
     form_.reset();
     QCoreApplication::processEvents();
+}
+
+TEST_F(RunTest, ThreadingClosingWithAStuckWorkerEndsTheProgramAfterItsWait) {
+    StoreTwoGroupsAndHoldTheFirst();
+    form_->bbtnStart->click();
+    ASSERT_TRUE(WaitUntil([this] { return gate_.Reached(); }));
+
+    // The worker stays held until the program would end; the test's end lets it go.
+    bool ended = false;
+    SetStuckWorkerEndForTesting([&] {
+        ended = true;
+        gate_.Release();
+    });
+    form_->close();
+    SetStuckWorkerEndForTesting([] {});
+    EXPECT_TRUE(ended);
+    EXPECT_FALSE(form_->SyncRunning());
+    ExpectOnlyWholeCopies(Native('D', "many"), Native('E', "many"));
+}
+
+TEST_F(RunTest, ThreadingAClosedLogOpensAgainOnlyForANewErrorLine) {
+    // Group 1 writes an error line, group 2 is held in its pass, group 3 writes another error.
+    StoreTwoGroupsAndHoldTheFirst();
+    Store(1, 1, "D:\\missing");
+    Store(1, 2, "E:\\later");
+    Store(2, 1, "D:\\many", false, true);
+    Store(2, 2, "E:\\many");
+    Store(3, 1, "D:\\later");
+    Store(3, 2, "E:\\gone");
+
+    LogCloser closer(log_);
+    form_->bbtnStart->click();
+    ASSERT_TRUE(WaitUntil([&] { return gate_.Reached() && closer.captions.size() == 1; }));
+    // Closed by the user while the run goes on, the log stays closed: Cancel can be reached.
+    for (int tick = 0; tick < 5; ++tick) {
+        form_->Timer1Timer();
+        QCoreApplication::processEvents();
+    }
+    EXPECT_EQ(closer.captions.size(), 1);
+    EXPECT_TRUE(form_->bbtnCancel->isVisible());
+
+    gate_.Release();
+    ASSERT_TRUE(WaitUntil([&] { return !form_->SyncRunning() && closer.captions.size() == 2; }));
+    ASSERT_TRUE(WaitUntil([&] { return !form_->TimerError->isActive() && !log_.isVisible(); }));
+    EXPECT_EQ(closer.captions.size(), 2);
 }
 
 TEST_F(RunTest, ThreadingClosingDuringTheCopyOfABigFileLeavesNoPartialFile) {
