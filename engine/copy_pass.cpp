@@ -115,15 +115,17 @@ struct Released {
 // queue longer than a moment and the queue never holds more than there are threads.
 class Pass {
 public:
-    Pass(bool subfolders, CopyProgress* progress)
+    Pass(bool subfolders, CopyProgress* progress, const PassOptions& options)
         : subfolders_(subfolders),
           progress_(progress),
+          options_(options),
           batch_(progress != nullptr ? &progress->FilesCopied : nullptr) {}
 
     std::int32_t Run(std::string_view source, std::string_view destination);
 
     const bool subfolders_;
     CopyProgress* const progress_;
+    const PassOptions options_;
     std::optional<Identity> destinationRoot_;
     platform::CopyBatch batch_;
     std::atomic<std::int32_t> copied_{0};
@@ -657,19 +659,19 @@ void SetCopyPassWorkers(unsigned workers) {
 }
 
 std::int32_t SyncFolders(std::string_view source, std::string_view destination, bool subfolders,
-                         CopyProgress& progress) {
+                         CopyProgress& progress, const PassOptions& options) {
     if (!FolderExists(source)) {
         return -1;
     }
     if (!FolderExists(destination)) {
         return -2;
     }
-    return CopyFolderPass(source, destination, subfolders, &progress);
+    return CopyFolderPass(source, destination, subfolders, &progress, options);
 }
 
 std::int32_t CopyFolderPass(std::string_view source, std::string_view destination, bool subfolders,
-                            CopyProgress* progress) {
-    Pass pass(subfolders, progress);
+                            CopyProgress* progress, const PassOptions& options) {
+    Pass pass(subfolders, progress, options);
     try {
         return pass.Run(source, destination);
     } catch (const std::exception&) {
