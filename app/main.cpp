@@ -1,6 +1,7 @@
 // Tarnwick: the application, its five windows in their order, the message loop.
 #include <exception>
 
+#include "platform/system/system.h"
 #include "ui/Application.h"
 #include "ui/Forms.h"
 #include "ui/Shell.h"
@@ -8,6 +9,8 @@
 #include "ui/Unit1.h"
 
 int main(int argc, char* argv[]) {
+    // Before any thread starts: a copy pass keeps a descriptor for each folder it copies into.
+    tarnwick::platform::RaiseOpenFileLimit();
     tarnwick::ui::Application application(argc, argv);
     try {
         const tarnwick::ui::ProgramWindows windows;

@@ -1,17 +1,11 @@
 #pragma once
 // Files and folders, addressed by drive paths (see drives.h) or through open folder handles.
 
-#include <atomic>
-#include <chrono>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <thread>
-#include <unordered_set>
-#include <vector>
 
 #include "platform/volumes/fat_clock.h"
 #include "platform/filetime.h"
@@ -111,6 +105,10 @@ public:
         return clocks_.Reading(device, driverTime);
     }
     FileTime DriverTime(FileTime original) const { return clocks_.Writing(Device(), original); }
+    // The time a file in this folder can have nearest to `original` (FAT keeps 1980 to 2107 in
+    // steps of 2 seconds), and whether its volume keeps local times (FAT).
+    FileTime HeldTime(FileTime original) const { return clocks_.Held(Device(), original); }
+    bool KeepsLocalTimes() const { return clocks_.KeepsLocalTimes(Device()); }
 
     // A number that tells this open folder from every other one the process has opened.
     std::uint64_t Id() const { return id_; }
@@ -143,7 +141,7 @@ private:
 // Copies the file `name` of `from` to `toName` in `to` and gives the copy `lastWrite` as its
 // last-write time (nullopt: the source's own, as the opened file tells it). The copy is written to
 // an unnamed or temporary file in `to` that takes the target's name only when it is complete and
-// its data is on the device (a batch of one, see CopyBatch); a failed copy removes the temporary
+// its data is on the device (see copies.h); a failed copy removes the temporary
 // file and leaves the old target untouched. Fails (false) when the source is
 // not a regular file (folders, FIFOs, devices, sockets), when `failIfExists` is set and the target
 // exists (decided by the rename itself, so a target that appears during the copy is not replaced
@@ -168,104 +166,6 @@ bool RemoveLeftoverCopy(const Directory& folder, const std::string& name);
 // above 127 taken for any other (their case rules are the driver's). Different names rarely
 // share a key.
 std::uint64_t CaseFoldedKey(std::uint64_t device, std::uint64_t inode, std::string_view name);
-
-// Tests only: the bounds of every later batch (0, 0: the usual ones), so that a small tree spans
-// many batches.
-void SetCopyBatchBoundsForTests(std::size_t count, std::uint64_t bytes);
-
-// Copies that are finished but wait under temporary names until their data is on the device;
-// then they take their real names, all of a batch together (a copy that needs no wait, on a RAM
-// disk, or whose volume cannot be flushed as a whole, on FUSE and network drives, is made
-// durable and named at once). While copies wait in a folder the batch holds a shared lock on
-// it, so that no pass takes their files for leftovers. A crash or a power cut
-// therefore never leaves a file under a real name that is not whole: it is the old file or the
-// whole new copy with its time. The batch is bounded by count and bytes, so open descriptors
-// and memory stay flat; a full batch is committed by whoever finds it full, in the background
-// if it likes, while the next batch fills (one batch at most is committed so). Copies not
-// committed are dropped with the batch. Several threads may add to one batch at once, each
-// through a Writer of its own; the copies themselves are written in parallel.
-class CopyBatch {
-public:
-    struct SharedFolder;
-
-    // What one thread keeps while it adds copies: the folder it last added to, with the lock
-    // that the waiting copies there need.
-    class Writer {
-    public:
-        Writer();
-        ~Writer();
-        Writer(const Writer&) = delete;
-        Writer& operator=(const Writer&) = delete;
-
-    private:
-        friend class CopyBatch;
-        std::shared_ptr<SharedFolder> folder_;
-    };
-
-    // `named`, when given, grows by one at each name given, by whichever thread gives it.
-    explicit CopyBatch(std::atomic<std::int32_t>* named = nullptr);
-    ~CopyBatch();
-    CopyBatch(const CopyBatch&) = delete;
-    CopyBatch& operator=(const CopyBatch&) = delete;
-
-    enum class Added { kFailed, kWaiting, kNamed };
-    // Copies as CopyFileAt does. kNamed where the copy needs no wait and took its name at once
-    // (RAM disks), kWaiting while it waits for a commit, kFailed when it could not be made
-    // (nothing has changed then).
-    Added Add(Writer& writer, const Directory& from, const std::string& name, const Directory& to,
-              const std::string& toName, bool failIfExists, std::optional<FileTime> lastWrite);
-    // The same for a batch that one thread uses.
-    Added Add(const Directory& from, const std::string& name, const Directory& to,
-              const std::string& toName, bool failIfExists, std::optional<FileTime> lastWrite) {
-        return Add(writer_, from, name, to, toName, failIfExists, lastWrite);
-    }
-
-    bool Full() const;
-    // True when a waiting copy (also one being committed in the background) may take the name
-    // `name` in `to` or one that the file system may take for the same (names that differ in
-    // case). A lookup of such a name has to wait for Commit, or it would decide on what the
-    // folder holds before the copy.
-    bool MayHold(const Directory& to, std::string_view name) const;
-
-    // Makes the copies waiting so far durable and gives them their names, in the order they
-    // were added. Answers how many took their names in this call, those of a commit in the
-    // background that it waited for included; a copy whose data could not be made durable, or
-    // whose name is taken meanwhile (where it may not be replaced), is dropped. Each name is
-    // answered by exactly one call.
-    int Commit();
-    // Hands the waiting copies, when they fill a batch, to a commit in the background and
-    // answers how many of the previous one took their names (it is waited for first). Where no
-    // thread can be started the commit is made at once.
-    int CommitInBackground();
-
-private:
-    struct Pending;
-    using Keys = std::unordered_set<std::uint64_t>;
-    int CommitCopies(std::vector<Pending>& copies);
-    bool Named(bool named);
-    bool FullLocked() const;
-    void TakePending();
-    void ForgetCommitted();
-    int FinishBackground();
-
-    // Guards the waiting copies and their bounds, and both sets of keys.
-    mutable std::mutex mutex_;
-    std::vector<Pending> pending_;
-    Keys keys_;
-    std::atomic<std::size_t> keyCount_{0};  // of both sets, read without the lock
-    std::uint64_t bytes_ = 0;
-    std::size_t count_;  // the bound of this batch: the first ones are small
-    std::chrono::steady_clock::time_point first_;
-    // One commit at a time. The batch being committed in the background belongs to its thread
-    // until it is joined; its keys stay under mutex_ for MayHold.
-    std::mutex commitMutex_;
-    std::vector<Pending> committing_;
-    Keys committingKeys_;
-    std::thread committer_;
-    int committed_ = 0;
-    Writer writer_;
-    std::atomic<std::int32_t>* const named_;
-};
 
 // The same for two drive paths.
 bool CopyFileByPath(std::string_view from, std::string_view to, bool failIfExists,

@@ -8,6 +8,13 @@
 
 namespace tarnwick::platform {
 
+// Raises the soft limit of open files to the hard limit, for the whole process: a pass keeps a
+// descriptor for each folder that has copies waiting in it. Called once at start, before threads.
+void RaiseOpenFileLimit();
+
+// The soft limit of open files now (a large number where there is none).
+std::uint64_t OpenFileLimit();
+
 // The computer's name as the original platform gives it: the host name up to its first dot, in
 // upper case, at most 15 characters. nullopt when it cannot be had.
 std::optional<std::string> ComputerName();

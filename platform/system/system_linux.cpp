@@ -2,6 +2,7 @@
 #include <limits.h>
 #include <link.h>
 #include <pwd.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/utsname.h>
 #include <unistd.h>
@@ -19,6 +20,22 @@
 #include "platform/unique_fd.h"
 
 namespace tarnwick::platform {
+
+void RaiseOpenFileLimit() {
+    struct rlimit limit {};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+    }
+}
+
+std::uint64_t OpenFileLimit() {
+    struct rlimit limit {};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) {
+        return std::uint64_t{1} << 20;
+    }
+    return limit.rlim_cur;
+}
 
 namespace {
 

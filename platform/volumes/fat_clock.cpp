@@ -1,5 +1,6 @@
 #include "platform/volumes/fat_clock.h"
 
+#include <algorithm>
 #include <charconv>
 #include <limits>
 #include <string_view>
@@ -59,17 +60,29 @@ FileTime FatClock::Writing(FileTime original) const {
     return Shifted(original, writeShiftSeconds);
 }
 
+FileTime FatClock::Held(FileTime original) const {
+    // Seconds since 1601-01-01, as FileTime counts.
+    constexpr std::int64_t kFirst = 11'960'006'400;  // 1980-01-01 00:00:00
+    constexpr std::int64_t kLast = 15'999'292'798;   // 2107-12-31 23:59:58
+    std::int64_t local =
+        static_cast<std::int64_t>(original / kTicksPerSecond) + localShiftSeconds;
+    local = std::clamp(local, kFirst, kLast);
+    local -= local % 2;
+    const std::int64_t seconds = local - localShiftSeconds;
+    return seconds <= 0 ? 0 : static_cast<FileTime>(seconds) * kTicksPerSecond;
+}
+
 std::optional<FatClock> FatClockOfMount(const MountEntry& mount, const ClockOffsets& offsets) {
     const std::int64_t local = offsets.localOffsetSeconds;
     if (mount.fsType == "vfat"sv || mount.fsType == "msdos"sv) {
         // linux time = FAT local time - driver offset, both ways.
         const std::int64_t driver =
             KernelDriverOffset(mount.superOptions, offsets.kernelMinutesWest);
-        return FatClock{driver - local, local - driver};
+        return FatClock{driver - local, local - driver, local};
     }
     if (mount.fsType == "fuse.fusefat"sv || mount.fsType == "fuseblk.fusefat"sv) {
         // Reads: linux time = FAT local time - standard offset; writes: FAT time = UTC fields.
-        return FatClock{offsets.standardOffsetSeconds - local, local};
+        return FatClock{offsets.standardOffsetSeconds - local, local, local};
     }
     return std::nullopt;
 }
@@ -86,6 +99,11 @@ const std::optional<FatClock>& FatClockCache::ClockOf(std::uint64_t device) {
 FileTime FatClockCache::Reading(std::uint64_t device, FileTime driverTime) {
     const auto& clock = ClockOf(device);
     return clock ? clock->Reading(driverTime) : driverTime;
+}
+
+FileTime FatClockCache::Held(std::uint64_t device, FileTime original) {
+    const auto& clock = ClockOf(device);
+    return clock ? clock->Held(original) : original;
 }
 
 FileTime FatClockCache::Writing(std::uint64_t device, FileTime original) {

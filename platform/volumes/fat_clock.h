@@ -32,9 +32,14 @@ struct ClockOffsets {
 struct FatClock {
     std::int64_t readShiftSeconds = 0;   // file time = the driver's time + this
     std::int64_t writeShiftSeconds = 0;  // the time given to the driver = file time + this
+    std::int64_t localShiftSeconds = 0;  // the local time FAT keeps = file time + this
 
     FileTime Reading(FileTime driverTime) const;
     FileTime Writing(FileTime original) const;
+    // The file time nearest to `original` that FAT can keep: its local time from 1980-01-01
+    // 00:00:00 to 2107-12-31 23:59:58, in steps of 2 seconds (a time between two is cut down to
+    // the earlier, as the drivers do).
+    FileTime Held(FileTime original) const;
 };
 
 // The clock of a mounted volume; nullopt where its times are taken as they are (UTC file
@@ -55,6 +60,11 @@ public:
     // has it, and the time to give that driver for a file time of the original platform.
     FileTime Reading(std::uint64_t device, FileTime driverTime);
     FileTime Writing(std::uint64_t device, FileTime original);
+    // The time a file on that volume can have nearest to `original` (see FatClock::Held); any
+    // time where the volume keeps no local times.
+    FileTime Held(std::uint64_t device, FileTime original);
+    // Whether that volume keeps local times (FAT).
+    bool KeepsLocalTimes(std::uint64_t device) { return ClockOf(device).has_value(); }
 
 private:
     const std::optional<FatClock>& ClockOf(std::uint64_t device);

@@ -162,7 +162,8 @@ TEST_F(CopyPassTest, FoldersAndFilesNeverReplaceEachOther) {
 }
 
 TEST_F(CopyPassTest, ReadOnlyFilesBothWays) {
-    // A read-only source is copied, keeps its permission bits, gets its time and counts.
+    // A read-only source is copied, keeps its permission bits but is writable by its owner (so
+    // that the next run can update it), gets its time and counts.
     WriteFile(src_ / "ro-source.txt", "read-only source", kBaseTime);
     fs::permissions(src_ / "ro-source.txt", fs::perms::owner_read | fs::perms::group_read);
     // A read-only destination is not replaced and not counted, also for root.
@@ -174,9 +175,14 @@ TEST_F(CopyPassTest, ReadOnlyFilesBothWays) {
     EXPECT_EQ(ReadFile(dst_ / "ro-source.txt"), "read-only source");
     EXPECT_EQ(LastWrite(dst_ / "ro-source.txt"), kBaseTime);
     EXPECT_EQ(fs::status(dst_ / "ro-source.txt").permissions(),
-              fs::perms::owner_read | fs::perms::group_read);
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
     EXPECT_EQ(ReadFile(dst_ / "ro-dest.txt"), "read-only dest");
     EXPECT_EQ(progress_.FilesCopied, 1);
+    // The read-only source, made writable and edited, is updated by the next run.
+    fs::permissions(src_ / "ro-source.txt", fs::perms::owner_read | fs::perms::owner_write);
+    WriteFile(src_ / "ro-source.txt", "edited", kBaseTime + 100 * kOneSecond);
+    EXPECT_EQ(Sync(), 1);
+    EXPECT_EQ(ReadFile(dst_ / "ro-source.txt"), "edited");
 }
 
 TEST_F(CopyPassTest, AFailedCopyLeavesTheOldFileIntact) {

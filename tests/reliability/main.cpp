@@ -11,6 +11,8 @@
 
 #include <cstdio>
 
+#include "platform/system/system.h"
+
 int main(int argc, char** argv) {
     if (::geteuid() == 0) {
         if (::unshare(CLONE_NEWNS) != 0 ||
@@ -19,6 +21,7 @@ int main(int argc, char** argv) {
             return 1;
         }
     }
+    tarnwick::platform::RaiseOpenFileLimit();
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

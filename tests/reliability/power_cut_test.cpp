@@ -14,6 +14,7 @@
 #include <random>
 #include <thread>
 
+#include "engine/copy_batch.h"
 #include "engine/copy_pass.h"
 #include "platform/files/files.h"
 #include "reliability_fixture.h"
@@ -50,8 +51,8 @@ void MakeTrees(Tree& old, Tree& source) {
 
 class RootPowerCut : public ReliabilityTest, public ::testing::WithParamInterface<std::uint32_t> {
 protected:
-    void SetUp() override { platform::SetCopyBatchBoundsForTests(8, 1 << 20); }
-    void TearDown() override { platform::SetCopyBatchBoundsForTests(0, 0); }
+    void SetUp() override { SetCopyBatchBoundsForTests(8, 1 << 20); }
+    void TearDown() override { SetCopyBatchBoundsForTests(0, 0); }
 };
 
 TEST_P(RootPowerCut, ThreadingAtSeededMomentsEveryNamedFileIsOldOrWholeAndALaterRunCompletes) {

@@ -1,0 +1,188 @@
+#include "engine/pass_walk.h"
+
+#include <utility>
+
+#include "engine/copy_pass.h"
+#include "engine/folders.h"
+#include "engine/queries.h"
+
+namespace tarnwick::pass {
+
+// Lists one source folder and handles its entries in the order the file system gives them.
+void Walker::Folder(platform::Directory& source, const Target destination) {
+    const std::size_t sourceLength = source_.size();
+    const std::size_t destinationLength = destination_.size();
+    // A folder that was there before the pass may hold what an interrupted copy left.
+    if (destination.folder != nullptr && !destination.fresh) {
+        destination.folder->RemoveLeftoverCopies();
+    }
+    while (pass_.Continue()) {
+        const auto entry = source.Next();
+        if (!entry) {
+            break;
+        }
+        if (platform::IsTemporaryCopyName(*entry)) {
+            // Left by an interrupted copy (or being written by one, which holds it).
+            platform::RemoveLeftoverCopy(source, std::string(*entry));
+            continue;
+        }
+        Join(source_, sourceLength, *entry);
+        Join(destination_, destinationLength, *entry);
+        // A longer path would not fit: passed over, never cut short into another path.
+        if (source_.size() > kMaxPathLength || destination_.size() > kMaxPathLength) {
+            continue;
+        }
+        Publish(source_, destination_);
+        name_.assign(*entry);
+        if (top_ && depth_ == 0 && pass_.progress_ != nullptr) {
+            topEntry_ = name_;
+        }
+        Entry(source, destination, source.LastKind());
+    }
+    source_.resize(sourceLength);
+    destination_.resize(destinationLength);
+}
+
+void Walker::Entry(platform::Directory& source, const Target destination,
+                   platform::EntryKind kind) {
+    std::optional<platform::FindData> data;
+    if (kind == platform::EntryKind::kUnknown) {
+        data = source.Lookup(name_);
+        if (!data) {
+            return;
+        }
+        // Behind a link: opening a FIFO or a device to copy it could wait or do harm.
+        if ((data->attributes & platform::kAttributeDirectory) != 0) {
+            kind = platform::EntryKind::kFolder;
+        } else if ((data->attributes & platform::kAttributeDevice) != 0) {
+            kind = platform::EntryKind::kOther;
+        } else {
+            kind = platform::EntryKind::kFile;
+        }
+    }
+    if (kind == platform::EntryKind::kFolder) {
+        // Without subfolders a folder takes the file road, where its copy can only fail.
+        if (!pass_.subfolders_) {
+            return;
+        }
+        Subfolder(source, destination);
+        // The subfolder's pass pointed the display at its own paths.
+        Publish(source_, destination_);
+        return;
+    }
+    if (kind != platform::EntryKind::kFile || destination.folder == nullptr) {
+        return;  // FIFOs, devices and sockets are not copied; nor is anything into nothing
+    }
+
+    CopyBatch& batch = pass_.batch_;
+    std::optional<platform::FindData> existing;
+    if (!destination.fresh) {
+        // A waiting copy that the file system may take for this name (one differing only in
+        // case, on FAT) is named first: the decision must see the folder as it would be had
+        // every earlier copy been made at once.
+        if (batch.MayHold(*destination.folder, name_)) {
+            pass_.Counted(batch.Commit());
+        }
+        existing = destination.folder->Lookup(name_);
+    }
+    if (existing) {
+        if (!data) {
+            data = source.Lookup(name_);
+            if (!data) {
+                return;
+            }
+        }
+        if (!IsNewerIn(source, *destination.folder, data->lastWriteTime,
+                       existing->lastWriteTime)) {
+            return;
+        }
+    }
+    // A missing file takes the source's time as the opened file gives it, which spares a
+    // look at the source beforehand. Where nothing of the name was there, the copy also
+    // refuses to replace whatever appears in the meantime.
+    const std::optional<platform::FileTime> sourceTime =
+        data ? std::optional(data->lastWriteTime) : std::nullopt;
+    switch (batch.Add(writer_, source, name_, *destination.folder, name_, !existing, sourceTime,
+                      existing ? &*existing : nullptr)) {
+        case CopyBatch::Added::kNamed:
+            pass_.Counted(1);
+            break;
+        case CopyBatch::Added::kWaiting:
+            // The disk takes the batch while the walk goes on with the next one.
+            if (batch.Full()) {
+                pass_.Counted(batch.CommitInBackground());
+            }
+            break;
+        case CopyBatch::Added::kFailed:
+            break;
+    }
+}
+
+// The pass of one subfolder, here or on an idle thread. A subfolder that cannot be listed
+// (or leads back onto the current path), or whose destination folder cannot be made, is
+// passed over. The destination folder is opened or made here, in the listing's order.
+void Walker::Subfolder(platform::Directory& parent, const Target parentDestination) {
+    if (!PublishFolderStart()) {
+        return;
+    }
+    auto source = parent.OpenChild(name_);
+    if (!source || OnCurrentPath(IdentityOf(*source))) {
+        return;
+    }
+
+    std::optional<platform::Directory> destination;
+    bool fresh = false;
+    if (const platform::Directory* const folder = parentDestination.folder) {
+        if (!parentDestination.fresh) {
+            destination = folder->OpenChild(name_);
+        }
+        if (!destination && folder->MakeChild(name_)) {
+            destination = folder->OpenChild(name_);
+            fresh = true;
+        }
+    }
+    if (!destination) {
+        // The rare road (something in the way, no permission, no parent): decided exactly
+        // as for a path.
+        const std::int32_t created = CreateFolderPath(destination_);
+        if (created < 0) {
+            return;
+        }
+        destination = platform::Directory::Open(destination_);
+        fresh = created > 0;
+    }
+    fresh = fresh && destination.has_value();
+
+    Task task;
+    task.key = platform::CaseFoldedKey(parentDestination.key, 0, name_);
+    task.path.reserve(path_.size() + 1);
+    task.path = path_;
+    task.path.push_back(IdentityOf(*source));
+    if (destination) {
+        task.holding = pass_.Hold(IdentityOf(*destination), task.key, worker_, !fresh);
+    }
+    const Released released{pass_, task.holding};
+    task.source = std::move(*source);
+    task.destination = std::move(destination);
+    task.fresh = fresh;
+    if (pass_.HandOn(task, source_, destination_)) {
+        return;  // the holding went with the task
+    }
+    // No thread is idle: the subfolder's pass runs here, one level down.
+    const struct Down {
+        Walker& walker;
+        std::vector<Identity>& above;
+        Down(Walker& w, std::vector<Identity>& path) : walker(w), above(path) {
+            std::swap(walker.path_, above);
+            ++walker.depth_;
+        }
+        ~Down() {
+            std::swap(walker.path_, above);
+            --walker.depth_;
+        }
+    } down(*this, task.path);
+    Folder(task.source,
+           Target{task.destination ? &*task.destination : nullptr, task.fresh, task.key});
+}
+
+}  // namespace tarnwick::pass

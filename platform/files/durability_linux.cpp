@@ -1,0 +1,93 @@
+// Durability: what the volume of a folder needs before a copy may take its name, and the flush
+// that gives it.
+#include <linux/magic.h>
+#include <sys/vfs.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "platform/files/copies.h"
+#include "platform/files/files.h"
+#include "platform/files/files_linux.h"
+#include "platform/unique_fd.h"
+
+namespace tarnwick::platform {
+
+void Directory::LoadVolumeTraits() const {
+    if (traitsKnown_) {
+        return;
+    }
+    traitsKnown_ = true;
+    struct statfs fs {};
+    if (fd_ < 0 || ::fstatfs(fd_, &fs) != 0) {
+        durability_ = Durability::kEachFile;
+        return;
+    }
+    // The magic numbers of network file systems that linux/magic.h leaves out.
+    constexpr long kCifs = static_cast<long>(0xFF534D42U);
+    constexpr long kSmb2 = static_cast<long>(0xFE534D42U);
+    constexpr long kAfs = 0x6B414653;
+    constexpr long kCeph = 0x00C36400;
+    switch (static_cast<long>(fs.f_type)) {
+        case TMPFS_MAGIC:
+        case RAMFS_MAGIC:
+            durability_ = Durability::kNone;
+            break;
+        case FUSE_SUPER_MAGIC:
+            // FUSE drivers of FAT give a renamed file the current time, and a flush of the
+            // volume reaches the device only where the driver implements one.
+            restamps_ = true;
+            durability_ = Durability::kEachFile;
+            // The FUSE drivers of sticks answer one request after the other.
+            serialises_ = true;
+            break;
+        case NFS_SUPER_MAGIC:
+        case SMB_SUPER_MAGIC:
+        case V9FS_MAGIC:
+        case CODA_SUPER_MAGIC:
+        case kCifs:
+        case kSmb2:
+        case kAfs:
+        case kCeph:
+            durability_ = Durability::kEachFile;
+            break;
+        default:
+            durability_ = Durability::kVolume;
+            break;
+    }
+}
+
+bool Directory::RestampsOnRename() const {
+    LoadVolumeTraits();
+    return restamps_;
+}
+
+bool Directory::SerialisesRequests() const {
+    LoadVolumeTraits();
+    return serialises_;
+}
+
+Directory::Durability Directory::CopyDurability() const {
+    LoadVolumeTraits();
+    return durability_;
+}
+
+bool HeldFolder::FlushVolume() const {
+    return ::syncfs(fd_.get()) == 0;
+}
+
+bool HeldFolder::FlushFolder() const {
+    return ::fsync(fd_.get()) == 0 || errno == EINVAL;  // EINVAL: nothing to flush there
+}
+
+bool HeldFolder::FlushWaiting(const WaitingCopy& copy) const {
+    const UniqueFd file(RetryOpenAt(fd_.get(), copy.temporary, O_RDONLY | O_NOFOLLOW | O_NOCTTY));
+    return file.valid() && ::fsync(file.get()) == 0;
+}
+
+bool DescriptorsRanOut() {
+    return errno == EMFILE || errno == ENFILE;
+}
+
+}  // namespace tarnwick::platform

@@ -1,0 +1,441 @@
+// Listing folders and looking entries up: FindFirstFile and the open folders (Directory).
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <memory>
+#include <stdexcept>
+#include <utility>
+
+#include "platform/files/files.h"
+#include "platform/files/files_linux.h"
+#include "platform/volumes/drives.h"
+
+namespace tarnwick::platform {
+
+namespace {
+
+// '*' any run of characters, '?' exactly one; "*.*" matches every name, also one without a dot.
+bool MatchesPattern(std::string_view pattern, std::string_view name) {
+    if (pattern == "*" || pattern == "*.*") {
+        return true;
+    }
+    std::size_t p = 0;
+    std::size_t n = 0;
+    std::size_t starP = std::string_view::npos;
+    std::size_t starN = 0;
+    while (n < name.size()) {
+        if (p < pattern.size() && (pattern[p] == '?' || pattern[p] == name[n])) {
+            ++p;
+            ++n;
+        } else if (p < pattern.size() && pattern[p] == '*') {
+            starP = p++;
+            starN = n;
+        } else if (starP != std::string_view::npos) {
+            p = starP + 1;
+            n = ++starN;
+        } else {
+            return false;
+        }
+    }
+    while (p < pattern.size() && pattern[p] == '*') {
+        ++p;
+    }
+    return p == pattern.size();
+}
+
+FindData MakeFindData(const struct stat& st, std::string_view name) {
+    FindData data;
+    // The attribute belongs to the file, not to whoever looks at it: the owner's write bit.
+    const bool readOnly = (st.st_mode & S_IWUSR) == 0;
+    if (S_ISDIR(st.st_mode)) {
+        data.attributes |= kAttributeDirectory;
+    } else if (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode) || S_ISCHR(st.st_mode) ||
+               S_ISBLK(st.st_mode)) {
+        data.attributes |= kAttributeDevice;
+    }
+    if (readOnly) {
+        data.attributes |= kAttributeReadOnly;
+    }
+    if (!name.empty() && name.front() == '.' && !IsDotOrDotDot(name)) {
+        data.attributes |= kAttributeHidden;
+    }
+    if (data.attributes == 0) {
+        data.attributes = kAttributeNormal;
+    }
+    data.lastWriteTime = FileTimeFromTimespec(st.st_mtim);
+    data.size = static_cast<std::uint64_t>(st.st_size);
+    data.device = static_cast<std::uint64_t>(st.st_dev);
+    data.inode = static_cast<std::uint64_t>(st.st_ino);
+    data.name.assign(name);
+    return data;
+}
+
+// Links are followed; a link that leads nowhere (or round in circles) is described by itself.
+// Most entries are no links, so the entry itself is asked first: one call for them.
+bool StatOne(int dirFd, const char* path, int flags, struct stat& st) {
+    // statx asked for only what is used here: cheaper than a full stat on every file system.
+    constexpr unsigned kMask = STATX_TYPE | STATX_MODE | STATX_UID | STATX_GID | STATX_MTIME |
+                               STATX_ATIME | STATX_SIZE | STATX_INO;
+    struct statx sx {};
+    if (::statx(dirFd, path, flags, kMask, &sx) != 0) {
+        return false;
+    }
+    st = {};
+    st.st_dev = makedev(sx.stx_dev_major, sx.stx_dev_minor);
+    st.st_ino = sx.stx_ino;
+    st.st_mode = sx.stx_mode;
+    st.st_uid = sx.stx_uid;
+    st.st_gid = sx.stx_gid;
+    st.st_size = static_cast<off_t>(sx.stx_size);
+    st.st_atim = {static_cast<time_t>(sx.stx_atime.tv_sec), sx.stx_atime.tv_nsec};
+    st.st_mtim = {static_cast<time_t>(sx.stx_mtime.tv_sec), sx.stx_mtime.tv_nsec};
+    return true;
+}
+
+}  // namespace
+
+// Write permission as the mode bits grant it. Root is held to the bits as well: the kernel would
+// let it write anything (and a rename over a file only needs the folder's permission), but a file
+// nobody may write is a read-only file to this program.
+bool DeniesWrite(const struct stat& st, int dirFd, const char* name) {
+    const uid_t euid = ::geteuid();
+    if (euid == 0) {
+        return (st.st_mode & 0222) == 0;
+    }
+    if (st.st_uid == euid) {
+        return (st.st_mode & S_IWUSR) == 0;
+    }
+    // Group membership (supplementary groups, ACLs) is the kernel's to judge.
+    return ::faccessat(dirFd, name, W_OK, AT_EACCESS) != 0;
+}
+
+bool StatFollowing(int dirFd, const char* path, struct stat& st) {
+    if (!StatOne(dirFd, path, AT_SYMLINK_NOFOLLOW, st)) {
+        return false;
+    }
+    struct stat target {};
+    if (S_ISLNK(st.st_mode) && StatOne(dirFd, path, 0, target)) {
+        st = target;
+    }
+    return true;
+}
+
+namespace {
+
+std::optional<FindData> StatAt(int dirFd, const char* path, std::string_view name,
+                               FatClockCache& clocks) {
+    struct stat st {};
+    if (!StatFollowing(dirFd, path, st)) {
+        return std::nullopt;
+    }
+    FindData data = MakeFindData(st, name);
+    data.lastWriteTime = clocks.Reading(data.device, data.lastWriteTime);
+    return data;
+}
+
+}  // namespace
+
+// Trailing separators and "." names do not change which folder a native path names.
+std::string_view TrimFolderPath(std::string_view native) {
+    for (;;) {
+        if (native.size() > 1 && native.back() == '/') {
+            native.remove_suffix(1);
+        } else if (native.size() > 2 && native.ends_with("/.")) {
+            native.remove_suffix(2);
+        } else if (native == ".") {
+            return "/";
+        } else {
+            return native;
+        }
+    }
+}
+
+namespace {
+
+struct SplitPath {
+    std::string_view folder;  // drive path of the folder, may end with a separator
+    std::string_view name;    // last name, possibly empty
+};
+
+// "E:\Photos\a.jpg" -> {"E:\Photos\", "a.jpg"}; "E:a.jpg" -> {"E:", "a.jpg"}.
+std::optional<SplitPath> SplitLastName(std::string_view path) {
+    std::size_t cut = std::string_view::npos;
+    for (std::size_t i = path.size(); i > 0; --i) {
+        if (IsSeparator(path[i - 1])) {
+            cut = i;
+            break;
+        }
+    }
+    if (cut == std::string_view::npos) {
+        if (path.size() >= 2 && path[1] == ':') {
+            cut = 2;
+        } else {
+            return std::nullopt;
+        }
+    }
+    return SplitPath{path.substr(0, cut), path.substr(cut)};
+}
+
+bool IsDriveRoot(std::string_view folderDrivePath, std::string_view nativeFolder) {
+    if (folderDrivePath.empty()) {
+        return false;
+    }
+    const auto root = ToNativePath(std::string{folderDrivePath.front(), ':', '\\'});
+    return root && TrimFolderPath(*root) == TrimFolderPath(nativeFolder);
+}
+
+std::optional<FindData> FindFirstMatch(std::string_view folderDrivePath, std::string_view pattern) {
+    const auto nativeFolder = ToNativePath(folderDrivePath);
+    if (!nativeFolder) {
+        return std::nullopt;
+    }
+    const int fd = RetryOpenAt(AT_FDCWD, nativeFolder->c_str(), O_RDONLY | O_DIRECTORY);
+    if (fd < 0) {
+        return std::nullopt;
+    }
+    DIR* const listing = ::fdopendir(fd);
+    if (listing == nullptr) {
+        ::close(fd);
+        return std::nullopt;
+    }
+    const std::unique_ptr<DIR, int (*)(DIR*)> closer(listing, ::closedir);
+    FatClockCache clocks;
+
+    // The original platform lists "." and ".." first in every folder but a drive's root.
+    if (!IsDriveRoot(folderDrivePath, *nativeFolder)) {
+        for (const char* dots : {".", ".."}) {
+            if (MatchesPattern(pattern, dots)) {
+                if (auto found = StatAt(fd, dots, dots, clocks)) {
+                    return found;
+                }
+            }
+        }
+    }
+    while (const dirent* entry = ::readdir(listing)) {
+        const std::string_view name = entry->d_name;
+        if (IsDotOrDotDot(name) || name.find('\\') != std::string_view::npos ||
+            !MatchesPattern(pattern, name)) {
+            continue;
+        }
+        if (auto found = StatAt(fd, entry->d_name, name, clocks)) {
+            return found;
+        }
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<OpenedFolder> OpenFolderOf(std::string_view drivePath) {
+    const auto split = SplitLastName(drivePath);
+    if (!split || !IsPlainName(split->name)) {
+        return std::nullopt;
+    }
+    auto folder = Directory::Open(split->folder);
+    if (!folder) {
+        return std::nullopt;
+    }
+    return OpenedFolder{std::move(folder), std::string(split->name)};
+}
+
+std::optional<FindData> FindFirstFile(std::string_view pattern) {
+    try {
+        const auto split = SplitLastName(pattern);
+        if (!split || split->name.empty()) {
+            return std::nullopt;
+        }
+        if (HasWildcard(split->name)) {
+            return FindFirstMatch(split->folder, split->name);
+        }
+        const auto native = ToNativePath(pattern);
+        if (!native) {
+            return std::nullopt;
+        }
+        FatClockCache clocks;
+        return StatAt(AT_FDCWD, native->c_str(), split->name, clocks);
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+}
+
+// --- Directory -----------------------------------------------------------------------------
+
+Directory::Directory(Directory&& other) noexcept {
+    *this = std::move(other);
+}
+
+Directory& Directory::operator=(Directory&& other) noexcept {
+    if (this != &other) {
+        Close();
+        fd_ = std::exchange(other.fd_, -1);
+        listing_ = std::move(other.listing_);
+        listingPosition_ = other.listingPosition_;
+        listingEnd_ = other.listingEnd_;
+        listingDone_ = other.listingDone_;
+        lastKind_ = other.lastKind_;
+        identityKnown_ = other.identityKnown_;
+        device_ = other.device_;
+        inode_ = other.inode_;
+        id_ = other.id_;
+        traitsKnown_ = other.traitsKnown_;
+        restamps_ = other.restamps_;
+        serialises_ = other.serialises_;
+        durability_ = other.durability_;
+        clocks_ = other.clocks_;
+    }
+    return *this;
+}
+
+Directory::~Directory() {
+    Close();
+}
+
+void Directory::Close() {
+    if (fd_ >= 0) {
+        ::close(fd_);
+    }
+    fd_ = -1;
+    listing_.reset();
+}
+
+void Directory::LoadIdentity() const {
+    struct stat st {};
+    if (!identityKnown_ && fd_ >= 0 && ::fstat(fd_, &st) == 0) {
+        device_ = static_cast<std::uint64_t>(st.st_dev);
+        inode_ = static_cast<std::uint64_t>(st.st_ino);
+        identityKnown_ = true;
+    }
+}
+
+std::uint64_t Directory::Device() const {
+    LoadIdentity();
+    return device_;
+}
+
+std::uint64_t Directory::Inode() const {
+    LoadIdentity();
+    return inode_;
+}
+
+std::optional<Directory> Directory::Open(std::string_view drivePath) {
+    try {
+        const auto native = ToNativePath(drivePath);
+        if (!native) {
+            return std::nullopt;
+        }
+        const int fd = RetryOpenAt(AT_FDCWD, native->c_str(), O_RDONLY | O_DIRECTORY);
+        if (fd < 0) {
+            return std::nullopt;
+        }
+        return Directory(fd);
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+}
+
+namespace {
+
+std::atomic<std::uint64_t> gDirectoryIds{0};
+
+}  // namespace
+
+Directory::Directory(int fd) : fd_(fd), id_(gDirectoryIds.fetch_add(1) + 1) {}
+
+std::optional<Directory> Directory::OpenChild(const std::string& name) const {
+    if (fd_ < 0 || !IsPlainName(name)) {
+        return std::nullopt;
+    }
+    const int fd = RetryOpenAt(fd_, name.c_str(), O_RDONLY | O_DIRECTORY);
+    if (fd < 0) {
+        return std::nullopt;
+    }
+    Directory child(fd);
+    child.clocks_ = clocks_;  // a subfolder is nearly always on the same volume
+    return child;
+}
+
+std::optional<std::string_view> Directory::Next() {
+    // getdents64 directly: a listing through opendir would cost two more calls per folder.
+    constexpr std::size_t kListingSize = 32 * 1024;
+    if (fd_ < 0) {
+        return std::nullopt;
+    }
+    for (;;) {
+        if (listingPosition_ >= listingEnd_) {
+            if (listingDone_) {
+                lastKind_ = EntryKind::kUnknown;
+                return std::nullopt;
+            }
+            if (!listing_) {
+                listing_ = std::make_unique_for_overwrite<char[]>(kListingSize);
+            }
+            ssize_t got = 0;
+            do {
+                got = ::getdents64(fd_, listing_.get(), kListingSize);
+            } while (got < 0 && errno == EINTR);
+            listingPosition_ = 0;
+            listingEnd_ = got > 0 ? static_cast<std::size_t>(got) : 0;
+            listingDone_ = got <= 0;
+            continue;
+        }
+        const auto* entry = reinterpret_cast<const dirent64*>(listing_.get() + listingPosition_);
+        listingPosition_ += entry->d_reclen;
+        const std::string_view name = entry->d_name;
+        if (IsDotOrDotDot(name) || name.find('\\') != std::string_view::npos) {
+            continue;
+        }
+        switch (entry->d_type) {
+            case DT_REG:
+                lastKind_ = EntryKind::kFile;
+                break;
+            case DT_DIR:
+                lastKind_ = EntryKind::kFolder;
+                break;
+            case DT_FIFO:
+            case DT_CHR:
+            case DT_BLK:
+            case DT_SOCK:
+                lastKind_ = EntryKind::kOther;
+                break;
+            default:
+                lastKind_ = EntryKind::kUnknown;
+                break;
+        }
+        return name;
+    }
+}
+
+std::optional<FindData> Directory::Lookup(const std::string& name) const {
+    if (fd_ < 0 || !IsPlainName(name)) {
+        return std::nullopt;
+    }
+    try {
+        return StatAt(fd_, name.c_str(), name, clocks_);
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+}
+
+bool Directory::LastIsFolder(std::string_view name) const {
+    switch (lastKind_) {
+        case EntryKind::kFolder:
+            return true;
+        case EntryKind::kUnknown: {
+            const auto data = Lookup(std::string(name));
+            return data && (data->attributes & kAttributeDirectory) != 0;
+        }
+        default:
+            return false;
+    }
+}
+
+bool Directory::MakeChild(const std::string& name) const {
+    return fd_ >= 0 && IsPlainName(name) && ::mkdirat(fd_, name.c_str(), 0777) == 0;
+}
+
+}  // namespace tarnwick::platform
