@@ -54,6 +54,47 @@ bool Pass::HandOn(Task& task, std::string_view sourcePath, std::string_view dest
     return true;
 }
 
+void Pass::NotCopied(std::int32_t count, std::string_view reason) {
+    notCopied_.fetch_add(count, std::memory_order_relaxed);
+    const std::lock_guard lock(reasonMutex_);
+    if (reason_.empty()) {
+        reason_.assign(reason);
+    }
+}
+
+void Pass::AttemptFailed(int error) {
+    attemptsFailed_.fetch_add(1, std::memory_order_relaxed);
+    if (platform::IsLostVolumeError(error)) {
+        volumeLost_.store(true, std::memory_order_relaxed);
+    }
+    // Refused by a rule of the copy (a read-only target, a source written to meanwhile) rather
+    // than by the system.
+    NotCopied(1, error != 0 ? platform::FileErrorText(error) : "not replaced");
+}
+
+void Pass::FolderFailed(int error) {
+    if (platform::IsLostVolumeError(error)) {
+        volumeLost_.store(true, std::memory_order_relaxed);
+        NotCopied(0, platform::FileErrorText(error));
+    }
+}
+
+void Pass::Report(std::int32_t copied, PassFailures& failures) {
+    const std::int32_t attempts = attempts_.load();
+    // Copies handed to the batch that did not take their names: their data could not be made
+    // durable, or their target changed meanwhile.
+    const std::int32_t dropped = std::max(0, attempts - attemptsFailed_.load() - copied);
+    if (dropped > 0) {
+        NotCopied(dropped, "not written to the device");
+    }
+    failures.NotCopied = notCopied_.load();
+    {
+        const std::lock_guard lock(reasonMutex_);
+        failures.Reason = reason_;
+    }
+    failures.DestinationFailed = volumeLost_.load() || (attempts > 0 && copied == 0);
+}
+
 Released::~Released() {
     if (holding) {
         pass.Release(*std::exchange(holding, std::nullopt));
