@@ -67,9 +67,9 @@ void Pass::AttemptFailed(int error) {
     if (platform::IsLostVolumeError(error)) {
         volumeLost_.store(true, std::memory_order_relaxed);
     }
-    // Refused by a rule of the copy (a read-only target, a source written to meanwhile) rather
-    // than by the system.
-    NotCopied(1, error != 0 ? platform::FileErrorText(error) : "not replaced");
+    // Without an error of the system the copy was refused by its own rule: the source or the
+    // target changed while it was decided on and copied.
+    NotCopied(1, error != 0 ? platform::FileErrorText(error) : "changed during the copy");
 }
 
 void Pass::FolderFailed(int error) {

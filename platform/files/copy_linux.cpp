@@ -278,8 +278,13 @@ std::optional<TemporaryCopy> TemporaryCopy::Write(const Directory& from, const s
     if (!failIfExists) {
         struct stat target {};
         if (StatFollowing(toFd, toName.c_str(), target)) {
-            if (S_ISDIR(target.st_mode) ||
-                (!S_ISLNK(target.st_mode) && DeniesWrite(target, toFd, toName.c_str()))) {
+            // The reason is left in errno for the caller's report.
+            if (S_ISDIR(target.st_mode)) {
+                errno = EISDIR;
+                return std::nullopt;
+            }
+            if (!S_ISLNK(target.st_mode) && DeniesWrite(target, toFd, toName.c_str())) {
+                errno = EACCES;
                 return std::nullopt;
             }
             if (decidedOn != nullptr && !(decidedOn->device == target.st_dev &&

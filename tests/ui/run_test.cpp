@@ -1,5 +1,8 @@
 // The main window's synchronisation run: run log, progress, cancel, close, failures.
 // Every test that starts a worker has "Threading" in its name and runs under ThreadSanitizer too.
+#include <sys/mount.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -523,6 +526,51 @@ TEST_F(RunTest, ThreadingMissingFoldersWriteErrorLinesAndOpenTheLog) {
     RunToEnd();
     EXPECT_EQ(log_.windowTitle(), QString("Log"));
     EXPECT_FALSE(SyncErrorFlag);
+}
+
+// Files a pass could not copy get a line after its count: an ordinary line while the
+// destination took other copies, an error line that opens the log when it refused them all (a
+// volume remounted read-only; the bind mount needs root).
+TEST_F(RunTest, ThreadingFilesNotCopiedAreToldAndARefusingDestinationIsAnError) {
+    WriteFile(Native('D', "src/a.txt"), "a");
+    WriteFile(Native('D', "src/b.txt"), "b");
+    WriteFile(Native('E', "dst/b.txt"), "old");
+    testing::SetLastWrite(Native('E', "dst/b.txt"), testing::kBaseTime);
+    fs::permissions(Native('E', "dst/b.txt"), fs::perms::owner_read | fs::perms::group_read);
+    Store(1, 1, "D:\\src", false, true);
+    Store(1, 2, "E:\\dst");
+
+    RunToEnd();
+    QStringList lines = LogLines();
+    ASSERT_EQ(lines.size(), 8) << FromQt(lines.join('\n'));
+    EXPECT_EQ(lines[2], QString("1 file copied."));
+    EXPECT_EQ(lines[3], QString("1 file could not be copied to \"E:\\dst\" (permission denied)."));
+    EXPECT_FALSE(SyncErrorFlag);
+
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "a read-only volume needs root for its bind mount";
+    }
+    const std::string ro = Native('E', "ro");
+    fs::create_directories(ro);
+    ASSERT_EQ(mount(ro.c_str(), ro.c_str(), nullptr, MS_BIND, nullptr), 0);
+    const struct Unmount {
+        std::string path;
+        ~Unmount() { umount2(path.c_str(), MNT_DETACH); }
+    } unmount{ro};
+    ASSERT_EQ(mount(nullptr, ro.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr), 0);
+    Store(1, 2, "E:\\ro");
+
+    LogCloser closer(log_);
+    RunToEnd();
+    ASSERT_TRUE(WaitUntil([&] { return !form_->TimerError->isActive() && !log_.isVisible(); }));
+    lines = LogLines();
+    ASSERT_EQ(lines.size(), 7) << FromQt(lines.join('\n'));
+    const std::string error = FromQt(lines[2]);
+    const std::string tail = " 2 files could not be copied to \"E:\\ro\" (read-only file system).";
+    ASSERT_TRUE(error.starts_with("Error ") && error.ends_with(tail)) << error;
+    ASSERT_FALSE(closer.captions.isEmpty());
+    EXPECT_EQ(closer.captions.front(), QString("Error during synchronization"));
+    EXPECT_TRUE(SyncErrorFlag);
 }
 
 TEST_F(RunTest, ThreadingCancelEndsTheRunWithTheTotalSoFar) {
