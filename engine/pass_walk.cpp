@@ -171,7 +171,8 @@ void Walker::Subfolder(platform::Directory& parent, const Target parentDestinati
     if (const platform::Directory* const folder = parentDestination.folder) {
         if (!parentDestination.fresh) {
             destination = folder->OpenChild(name_, followLinks);
-            if (folder->IsLink(name_)) {
+            // (Where links are not followed, only a name that did not open may be one.)
+            if ((followLinks || !destination) && folder->IsLink(name_)) {
                 // In the group's destination nothing is written through a link; in its source
                 // (the way back of a Merge) not up into a folder that holds this one.
                 if (!followLinks || !destination || destination->Contains(*folder) ||
