@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # End to end: a run copies onto an exFAT stick whose FUSE driver is then stopped (SIGSTOP), as a
 # stick or a share that stops answering; the worker is held in the kernel. Cancel must give the
-# window back and Exit must end the program within three seconds all the same.
+# window back and Exit must end the program within three seconds all the same. Then once more,
+# with the driver killed while the run is held: the copies fail, the log window opens with the
+# error, and the program ends as usual.
 #
 # Usage: stuck_volume_e2e.sh TARNWICK_EXECUTABLE
 # Exits 77 (skipped) without root, loop devices, FUSE, Xvfb or xdotool.
@@ -16,7 +18,7 @@ skip() {
 
 # --- On the virtual display -------------------------------------------------------------------
 if [[ ${1:-} == --on-display ]]; then
-    work=$2 driver=$3
+    work=$2 driver=$3 mode=$4
     main_window() { window_named '^Tarnwick'; }
     some_copied() { (($(find "$work/stick/dst" -type f | wc -l) >= 5)); }
 
@@ -33,6 +35,25 @@ if [[ ${1:-} == --on-display ]]; then
     held() { cat /proc/"$pid"/task/*/wchan 2>/dev/null | grep -q request_wait_answer; }
     within 100 held || fail "the run was not held by the stopped driver (did it end before?)"
 
+    if [[ $mode == kill ]]; then
+        kill -KILL "$driver"
+        within 100 window_named '^Error during synchronization$' ||
+            fail "a stick whose driver died opened no log window"
+        # The dialogs have no default button: "OK", centred in the bottom row, is the way out.
+        eval "$(xdotool getwindowgeometry --shell "$wid")"
+        xdotool mousemove $((X + WIDTH / 2)) $((Y + HEIGHT - 20)) click 1
+        within 50 main_window || fail "the main window is gone"
+        xdotool windowfocus --sync "$wid"
+        before=$(xdotool search --onlyvisible --class tarnwick 2>/dev/null | wc -l)
+        xdotool key --clearmodifiers alt+f
+        within 50 test "$(xdotool search --onlyvisible --class tarnwick 2>/dev/null | wc -l)" -gt "$before" ||
+            fail "the File menu did not open"
+        xdotool key e
+        within 100 ended "$pid" || fail "the program did not end after Exit"
+        trap - EXIT
+        wait "$pid" || fail "the program ended with an error"
+        exit 0
+    fi
     xdotool key --clearmodifiers alt+c  # "&Cancel"
     before=$(xdotool search --onlyvisible --class tarnwick 2>/dev/null | wc -l)
     xdotool key --clearmodifiers alt+f
@@ -51,12 +72,12 @@ fi
 
 # --- In a mount namespace of its own: the stick and its driver -------------------------------
 if [[ ${1:-} == --in-namespace ]]; then
-    program=$2
+    program=$2 mode=$3
     work=$(mktemp -d /var/tmp/tarnwick-stuck.XXXXXX)
     loop= driver=
     cleanup() {
         set +e
-        [[ -n $driver ]] && kill -CONT "$driver"
+        [[ -n $driver ]] && kill -CONT "$driver" 2>/dev/null
         mountpoint -q "$work/stick" && { umount "$work/stick" || umount -l "$work/stick"; }
         [[ -n $loop ]] && losetup -d "$loop"
         rm -rf "$work"
@@ -92,8 +113,8 @@ if [[ ${1:-} == --in-namespace ]]; then
 2_MERGE=0
 2_SUBDIR=0
 EOF
-    xvfb-run -a -s "-screen 0 1280x1024x24" bash "$self" --on-display "$work" "$driver"
-    echo "PASS: Cancel and Exit with the stick's driver stopped"
+    xvfb-run -a -s "-screen 0 1280x1024x24" bash "$self" --on-display "$work" "$driver" "$mode"
+    echo "PASS: the stick's driver held the run, then was ${mode/stop/stopp}ed"
     exit 0
 fi
 
@@ -105,4 +126,6 @@ for tool in xvfb-run Xvfb xauth xdotool unshare losetup mkfs.exfat mount.exfat-f
 done
 [[ -e /dev/fuse ]] || skip "no /dev/fuse"
 [[ -e /dev/loop-control ]] || skip "no loop devices"
-exec unshare -m --propagation private bash "$self" --in-namespace "$program"
+for mode in stop kill; do
+    unshare -m --propagation private bash "$self" --in-namespace "$program" "$mode"
+done
