@@ -43,8 +43,8 @@ struct CopyBatch::Pending {
 CopyBatch::Writer::Writer() = default;
 CopyBatch::Writer::~Writer() = default;
 
-CopyBatch::CopyBatch(std::atomic<std::int32_t>* named)
-    : count_(kFirstBatchCount), folderBound_(FolderBound()), named_(named) {}
+CopyBatch::CopyBatch(std::atomic<std::int32_t>* named, const std::atomic<bool>* going)
+    : count_(kFirstBatchCount), folderBound_(FolderBound()), named_(named), going_(going) {}
 
 bool CopyBatch::Named(bool named) {
     if (named && named_ != nullptr) {
@@ -101,12 +101,15 @@ namespace {
 
 // The folder of a batch's copies, held by a writer for as long as it adds there.
 std::shared_ptr<platform::HeldFolder> HeldFolderOf(std::shared_ptr<platform::HeldFolder>& last,
-                                                   const platform::Directory& to) {
+                                                   const platform::Directory& to,
+                                                   const std::atomic<bool>* going) {
     if (last && last->Id() == to.Id()) {
         return last;
     }
     last.reset();  // its descriptor is not needed while the next one is opened
-    auto folder = platform::HeldFolder::Hold(to);
+    auto folder = platform::HeldFolder::Hold(to, [going] {
+        return going == nullptr || going->load(std::memory_order_relaxed);
+    });
     if (folder) {
         last = folder;
     }
@@ -130,14 +133,14 @@ CopyBatch::Added CopyBatch::Add(Writer& writer, const platform::Directory& from,
     // copy is tried once more: running out never skips a file.
     for (int attempt = 0; attempt < 2 && !copy; ++attempt) {
         if (attempt > 0) {
-            writer.folder_.reset();
+            writer.Release();
             folder.reset();
             Relieve();
         }
         // The folder is held before a temporary file is made in it: a file just made is not
         // locked yet, and must not be taken for a leftover.
         try {
-            folder = HeldFolderOf(writer.folder_, to);
+            folder = HeldFolderOf(writer.folder_, to, going_);
         } catch (const std::exception&) {
         }
         if (!folder && platform::DescriptorsRanOut() && attempt == 0) {
@@ -146,7 +149,8 @@ CopyBatch::Added CopyBatch::Add(Writer& writer, const platform::Directory& from,
         // A copy that waits in the batch does so under a temporary name; one that needs no wait
         // (a RAM disk), or whose volume cannot be flushed as a whole, is made durable and named
         // at once.
-        const bool waits = durability == platform::Directory::Durability::kVolume && folder;
+        const bool waits = durability == platform::Directory::Durability::kVolume && folder &&
+                           !folder->Contended();
         copy = platform::TemporaryCopy::Write(from, name, to, toName, failIfExists, lastWrite,
                                               decidedOn, folder.get(), waits);
         if (!copy && !platform::DescriptorsRanOut()) {
@@ -156,11 +160,13 @@ CopyBatch::Added CopyBatch::Add(Writer& writer, const platform::Directory& from,
     if (!copy) {
         return Added::kFailed;
     }
-    if (durability != platform::Directory::Durability::kVolume || !folder) {
+    if (durability != platform::Directory::Durability::kVolume || !folder ||
+        folder->Contended()) {
         if (!copy->NameNow(to)) {
             return Added::kFailed;
         }
-        if (durability == platform::Directory::Durability::kEachFile && folder) {
+        // The name itself reaches the disk with a flush of its folder, at the end.
+        if (durability != platform::Directory::Durability::kNone && folder) {
             Settle(folder);
         }
         return Named(true) ? Added::kNamed : Added::kFailed;
@@ -349,7 +355,13 @@ int CopyBatch::CommitInBackground() {
         count_ = std::min(count_ * 2, BatchCount());
     }
     try {
-        committer_ = std::thread([this] { committed_ = CommitCopies(committing_); });
+        committer_ = std::thread([this] {
+            // Nothing on this thread may end the program: what is not named stays a leftover.
+            try {
+                committed_ = CommitCopies(committing_);
+            } catch (const std::exception&) {
+            }
+        });
     } catch (const std::exception&) {
         const int named = CommitCopies(committing_);
         ForgetCommitted();
@@ -358,8 +370,7 @@ int CopyBatch::CommitInBackground() {
     return background;
 }
 
-// Never throws: it runs on a thread of its own, where nothing may end the program.
-int CopyBatch::CommitCopies(std::vector<Pending>& copies) noexcept {
+int CopyBatch::CommitCopies(std::vector<Pending>& copies) {
     // The volumes flushed for this batch, and whether the flush succeeded. A batch rarely spans
     // more than one volume.
     constexpr std::size_t kVolumes = 8;

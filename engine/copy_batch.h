@@ -45,6 +45,8 @@ public:
         ~Writer();
         Writer(const Writer&) = delete;
         Writer& operator=(const Writer&) = delete;
+        // Lets go of the folder it holds (its descriptor stays open while copies wait there).
+        void Release() { folder_.reset(); }
 
     private:
         friend class CopyBatch;
@@ -52,7 +54,9 @@ public:
     };
 
     // `named`, when given, grows by one at each name given, by whichever thread gives it.
-    explicit CopyBatch(std::atomic<std::int32_t>* named = nullptr);
+    // `going`, when given, is cleared to stop waiting for a folder that another holds locked.
+    explicit CopyBatch(std::atomic<std::int32_t>* named = nullptr,
+                       const std::atomic<bool>* going = nullptr);
     ~CopyBatch();
     CopyBatch(const CopyBatch&) = delete;
     CopyBatch& operator=(const CopyBatch&) = delete;
@@ -97,7 +101,7 @@ public:
 private:
     struct Pending;
     using Keys = std::unordered_set<std::uint64_t>;
-    int CommitCopies(std::vector<Pending>& copies) noexcept;
+    int CommitCopies(std::vector<Pending>& copies);
     int CommitLocked();
     void Relieve();
     void WatchAge();
@@ -138,6 +142,7 @@ private:
     std::vector<std::shared_ptr<platform::HeldFolder>> unflushed_;
     Writer writer_;
     std::atomic<std::int32_t>* const named_;
+    const std::atomic<bool>* const going_;
 };
 
 }  // namespace tarnwick

@@ -54,7 +54,8 @@ public:
         : subfolders_(subfolders),
           progress_(progress),
           options_(options),
-          batch_(progress != nullptr ? &progress->FilesCopied : nullptr) {}
+          batch_(progress != nullptr ? &progress->FilesCopied : nullptr,
+                 progress != nullptr ? &progress->Continue : nullptr) {}
 
     std::int32_t Run(std::string_view source, std::string_view destination);
 

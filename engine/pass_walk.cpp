@@ -149,13 +149,28 @@ void Walker::Entry(platform::Directory& source, const Target destination,
 // The pass of one subfolder, here or on an idle thread. A subfolder that cannot be listed
 // (or leads back onto the current path), or whose destination folder cannot be made, is
 // passed over. The destination folder is opened or made here, in the listing's order.
+bool Walker::GiveDescriptorsBack() {
+    if (!platform::DescriptorsRanOut()) {
+        return false;
+    }
+    // The copies waiting in the batch hold a descriptor for each of their folders: named, they
+    // give them back. Running out never makes the pass pass a folder over.
+    writer_.Release();
+    pass_.Counted(pass_.batch_.Commit());
+    return true;
+}
+
 void Walker::Subfolder(platform::Directory& parent, const Target parentDestination, bool link) {
     if (!PublishFolderStart()) {
         pass_.NotCopied(1, kPathTooLong);
         return;
     }
     // In a group's destination a folder is opened only where it is no link.
-    auto source = parent.OpenChild(name_, !pass_.SourceInGroupDestination());
+    const bool followSourceLinks = !pass_.SourceInGroupDestination();
+    auto source = parent.OpenChild(name_, followSourceLinks);
+    if (!source && GiveDescriptorsBack()) {
+        source = parent.OpenChild(name_, followSourceLinks);
+    }
     if (!source || OnCurrentPath(IdentityOf(*source))) {
         return;
     }
@@ -170,7 +185,15 @@ void Walker::Subfolder(platform::Directory& parent, const Target parentDestinati
     bool fresh = false;
     if (const platform::Directory* const folder = parentDestination.folder) {
         if (!parentDestination.fresh) {
+            // A waiting copy that the file system may take for this name (a file differing only
+            // in case, on FAT) is named first, as for a file.
+            if (pass_.batch_.MayHold(*folder, name_)) {
+                pass_.Counted(pass_.batch_.Commit());
+            }
             destination = folder->OpenChild(name_, followLinks);
+            if (!destination && GiveDescriptorsBack()) {
+                destination = folder->OpenChild(name_, followLinks);
+            }
             // (Where links are not followed, only a name that did not open may be one.)
             if ((followLinks || !destination) && folder->IsLink(name_)) {
                 // In the group's destination nothing is written through a link; in its source

@@ -126,6 +126,9 @@ private:
     // `link`: the entry is a link in the group's source; it is not followed up into a folder
     // that holds the one being walked, nor into a pseudo file system.
     void Subfolder(platform::Directory& parent, const Target parentDestination, bool link);
+    // Where the last call failed for want of descriptors, names the waiting copies to give
+    // theirs back and answers true: the call is worth trying again.
+    bool GiveDescriptorsBack();
 
     Pass& pass_;
     const int worker_;

@@ -47,13 +47,18 @@ void SetBeforeReplaceHookForTests(std::function<void()> hook);
 // rule is in leftovers_linux.cpp).
 class HeldFolder {
 public:
-    // nullptr when the folder cannot be opened again (no descriptor left, for one).
-    static std::shared_ptr<HeldFolder> Hold(const Directory& folder);
+    // nullptr when the folder cannot be opened again (no descriptor left, for one). The lock is
+    // never waited for without limit: `going` (when given) says whether to keep asking.
+    static std::shared_ptr<HeldFolder> Hold(const Directory& folder,
+                                            const std::function<bool()>& going = {});
 
     std::uint64_t Id() const { return id_; }
     std::uint64_t Device() const { return device_; }
     // False where the file system refuses locks: then each copy locks its own file.
     bool Locked() const { return locked_; }
+    // True where another holds the folder locked: copies there must not wait under temporary
+    // names (their files are locked only while they are written).
+    bool Contended() const { return contended_; }
     int NativeHandle() const { return fd_.get(); }
 
     // Flushes the whole volume of the folder; true when what was written to it is on the device.
@@ -73,6 +78,7 @@ private:
     std::uint64_t id_ = 0;
     std::uint64_t device_ = 0;
     bool locked_ = false;
+    bool contended_ = false;
 };
 
 // A finished copy that has no name yet: a temporary or an unnamed file in the destination folder.

@@ -1,6 +1,7 @@
 // Copying one file: the contents, the checks before and after, and the copy that waits for its
 // name (TemporaryCopy).
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -33,6 +34,9 @@ bool WriteAll(int fd, const char* data, std::size_t size) {
                 continue;
             }
             return false;
+        }
+        if (written == 0) {
+            return false;  // nothing written and no error: trying again would never end
         }
         data += written;
         size -= static_cast<std::size_t>(written);
@@ -108,15 +112,19 @@ bool CopyContents(int in, int out, std::uint64_t expectedSize) {
     }
 }
 
-// The umask does not change while the program runs.
-// with other threads creating files). The usual 022 when unknown.
+// The umask, read without changing it (umask() itself can only be read by setting it, which would
+// race with other threads creating files). It does not change while the program runs, except in
+// a forked child that sets its own (tests fork). The usual 022 when unknown.
+std::atomic<int> gUmask{-1};
+
 mode_t ProcessUmask() {
-    static const mode_t mask = [] {
-        std::FILE* status = std::fopen("/proc/self/status", "re");
-        if (status == nullptr) {
-            return mode_t{022};
-        }
-        mode_t found = 022;
+    static const bool hooked = ::pthread_atfork(nullptr, nullptr, [] { gUmask = -1; }) == 0;
+    const int known = gUmask.load(std::memory_order_relaxed);
+    if (known >= 0 && hooked) {
+        return static_cast<mode_t>(known);
+    }
+    mode_t found = 022;
+    if (std::FILE* status = std::fopen("/proc/self/status", "re")) {
         char line[256];
         while (std::fgets(line, sizeof line, status) != nullptr) {
             unsigned value = 0;
@@ -126,9 +134,9 @@ mode_t ProcessUmask() {
             }
         }
         std::fclose(status);
-        return found;
-    }();
-    return mask;
+    }
+    gUmask.store(static_cast<int>(found), std::memory_order_relaxed);
+    return found;
 }
 
 // True when the open source is still as it was when its copy began. A file written to during its

@@ -16,6 +16,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <functional>
+#include <thread>
 #include <memory>
 #include <string>
 
@@ -25,7 +28,8 @@
 
 namespace tarnwick::platform {
 
-std::shared_ptr<HeldFolder> HeldFolder::Hold(const Directory& to) {
+std::shared_ptr<HeldFolder> HeldFolder::Hold(const Directory& to,
+                                             const std::function<bool()>& going) {
     auto folder = std::make_shared<HeldFolder>();
     folder->fd_.Reset(RetryOpenAt(to.NativeHandle(), ".", O_RDONLY | O_DIRECTORY));
     if (!folder->fd_.valid()) {
@@ -33,12 +37,28 @@ std::shared_ptr<HeldFolder> HeldFolder::Hold(const Directory& to) {
     }
     folder->id_ = to.Id();
     folder->device_ = to.Device();
-    // Waits only while a pass clears leftovers out of the folder, a moment. Where the file
-    // system refuses locks, the copies go without.
-    int locked = 0;
-    while ((locked = ::flock(folder->fd_.get(), LOCK_SH)) != 0 && errno == EINTR) {
+    // A pass that clears leftovers holds the folder only a moment; another program may hold it
+    // for good. The lock is asked for without waiting, for a while and only as long as the pass
+    // goes on; a folder still refused is contended, and its copies do not wait there. Where the
+    // file system refuses locks, the copies go without.
+    constexpr int kAttempts = 100;
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        if (::flock(folder->fd_.get(), LOCK_SH | LOCK_NB) == 0) {
+            folder->locked_ = true;
+            break;
+        }
+        if (errno == EINTR) {
+            continue;
+        }
+        if (errno != EWOULDBLOCK) {
+            break;
+        }
+        if (attempt + 1 == kAttempts || (going && !going())) {
+            folder->contended_ = true;
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    folder->locked_ = locked == 0;
     return folder;
 }
 

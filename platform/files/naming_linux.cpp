@@ -134,15 +134,22 @@ namespace {
 
 std::mutex gHookMutex;
 std::function<void()> gBeforeReplace;
+std::atomic<bool> gHooked{false};
 
 void BeforeReplace() {
-    std::function<void()> hook;
-    {
-        const std::lock_guard lock(gHookMutex);
-        hook = gBeforeReplace;
+    if (!gHooked.load(std::memory_order_acquire)) {
+        return;
     }
-    if (hook) {
-        hook();
+    try {
+        std::function<void()> hook;
+        {
+            const std::lock_guard lock(gHookMutex);
+            hook = gBeforeReplace;
+        }
+        if (hook) {
+            hook();
+        }
+    } catch (const std::exception&) {
     }
 }
 
@@ -160,6 +167,7 @@ bool IsState(const struct stat& st, const TargetState& target, bool changed) {
 
 void SetBeforeReplaceHookForTests(std::function<void()> hook) {
     const std::lock_guard lock(gHookMutex);
+    gHooked.store(static_cast<bool>(hook), std::memory_order_release);
     gBeforeReplace = std::move(hook);
 }
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -78,6 +79,28 @@ TEST_F(CopyBatchTest, ThreadingOneBatchTakesTheCopiesOfSeveralWriters) {
         EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), kFiles);
         EXPECT_EQ(ReadFile(folder / "f42"), "42");
     }
+}
+
+// A copy with no copy after it is named once the batch is old, without a further Add or a
+// commit; the next commit answers for it, exactly once.
+TEST_F(CopyBatchTest, ThreadingALoneCopyIsNamedWhenItsBatchIsOld) {
+    WriteFile(e_ / "src" / "alone", "alone", kBaseTime);
+    fs::create_directories(e_ / "to");
+    auto from = Directory::Open("E:\\src");
+    auto to = Directory::Open("E:\\to");
+    if (to->CopyDurability() != Directory::Durability::kVolume) {
+        GTEST_SKIP() << "copies into this file system do not wait for a flush";
+    }
+    std::atomic<std::int32_t> named{0};
+    CopyBatch batch(&named);
+    ASSERT_EQ(batch.Add(*from, "alone", *to, "alone", true, std::nullopt),
+              CopyBatch::Added::kWaiting);
+    while (named == 0) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_EQ(ReadFile(e_ / "to" / "alone"), "alone");
+    EXPECT_EQ(batch.Commit(), 1);
+    EXPECT_EQ(batch.Finish(), 0);
 }
 
 }  // namespace

@@ -9,10 +9,12 @@
 #include <atomic>
 #include <csignal>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <thread>
 
 #include "engine/queries.h"
+#include "platform/files/copies.h"
 #include "engine_fixture.h"
 #include "support/unprivileged.h"
 
@@ -516,6 +518,86 @@ TEST_F(CopyPassTest, ThreadingProgressIsReadAndCancelledFromAnotherThread) {
     // A second run finishes the job.
     progress_.Continue = true;
     EXPECT_EQ(Sync(), kFolders * kFilesPerFolder - copied);
+}
+
+// A copy replaces only the file it was decided on: the user saves into the target, or puts
+// another file in its place, while the copy waits for its name. The user's file stays and the
+// copy does not count, on one thread and on eight.
+TEST_F(CopyPassTest, ThreadingATargetChangedWhileItsCopyWaitsIsLeftAlone) {
+    const std::function<void(const fs::path&)> changes[] = {
+        [](const fs::path& target) { WriteFile(target, "USER EDIT", kBaseTime + kOneSecond); },
+        [](const fs::path& target) {
+            WriteFile(target.string() + ".new", "USER EDIT", kBaseTime);
+            fs::rename(target.string() + ".new", target);
+        },
+    };
+    for (const unsigned workers : {1U, 8U}) {
+        for (std::size_t change = 0; change < std::size(changes); ++change) {
+            SCOPED_TRACE(std::to_string(workers) + " threads, change " + std::to_string(change));
+            WriteFile(src_ / "doc.txt", "older source", kBaseTime + 100 * kOneSecond);
+            WriteFile(dst_ / "doc.txt", "backup", kBaseTime);
+            SetCopyPassWorkers(workers);
+            platform::SetBeforeReplaceHookForTests([&] { changes[change](dst_ / "doc.txt"); });
+            const std::int32_t copied = Sync();
+            platform::SetBeforeReplaceHookForTests(nullptr);
+            SetCopyPassWorkers(0);
+            EXPECT_EQ(copied, 0);
+            EXPECT_EQ(ReadFile(dst_ / "doc.txt"), "USER EDIT");
+            EXPECT_FALSE(HasTemporaryFiles(dst_));
+        }
+    }
+}
+
+// Descriptors run short: 600 folders of one file each under a limit of 256 open files are all
+// copied, on one thread and on eight.
+TEST_F(CopyPassTest, ThreadingALowLimitOfOpenFilesSkipsNothing) {
+    constexpr int kFolders = 600;
+    for (int folder = 0; folder < kFolders; ++folder) {
+        WriteFile(src_ / ("d" + std::to_string(folder)) / "f", std::to_string(folder), kBaseTime);
+    }
+    for (const unsigned workers : {1U, 8U}) {
+        SCOPED_TRACE(workers);
+        fs::remove_all(dst_);
+        fs::create_directories(dst_);
+        const int result = RunInChild([workers] {
+            const rlimit limit{256, 256};
+            if (setrlimit(RLIMIT_NOFILE, &limit) != 0) {
+                return 200;
+            }
+            SetCopyPassWorkers(workers);
+            return CopyFolderPass("E:\\Src", "F:\\Dst", true, nullptr) == kFolders ? 0 : 1;
+        });
+        EXPECT_EQ(result, 0);
+        EXPECT_EQ(CountFiles(dst_), std::size_t{kFolders});
+    }
+}
+
+// A copy gets the source's permission bits less the umask, and its owner may always write it.
+TEST_F(CopyPassTest, CopiesFollowTheUmaskAndStayWritableByTheirOwner) {
+    const struct {
+        fs::perms source;
+        ::mode_t umask;
+        fs::perms copy;
+    } cases[] = {
+        {fs::perms::all, 022, fs::perms(0755)},
+        {fs::perms(0644), 077, fs::perms(0600)},
+        {fs::perms(0444), 022, fs::perms(0644)},
+        {fs::perms(0400), 0277, fs::perms(0600)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(unsigned(c.source)) + " " + std::to_string(c.umask));
+        fs::remove_all(dst_);
+        fs::create_directories(dst_);
+        WriteFile(src_ / "file", "bits", kBaseTime);
+        fs::permissions(src_ / "file", c.source);
+        EXPECT_EQ(RunInChild([&c] {
+                      ::umask(c.umask);
+                      return CopyFolderPass("E:\\Src", "F:\\Dst", false, nullptr);
+                  }),
+                  1);
+        EXPECT_EQ(fs::status(dst_ / "file").permissions(), c.copy);
+        fs::permissions(src_ / "file", fs::perms(0600));
+    }
 }
 
 }  // namespace

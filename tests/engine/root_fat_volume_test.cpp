@@ -294,5 +294,79 @@ TEST_F(RootFatVolumeTest, NamesDifferingOnlyInCaseAreDecidedInListingOrder) {
     EXPECT_EQ(newer, kFolderFiles);
 }
 
+// FAT keeps 1980 to 2107. A file of 1970 or of 2150 goes onto the stick with the nearest time
+// the stick can keep; neither the next run nor a Merge back copies it again, and an edit made
+// later still wins.
+TEST_F(RootFatVolumeTest, TimesFatCannotHoldAreClampedAndNotCopiedAgainInEitherDirection) {
+    constexpr platform::FileTime kUnixEpoch = 116444736000000000ULL;
+    constexpr platform::FileTime kYear2150 = kUnixEpoch + 5680281600ULL * kOneSecond;
+    WriteFile(e_ / "Home" / "epoch.txt", "1970", kUnixEpoch);
+    WriteFile(e_ / "Home" / "future.txt", "2150", kYear2150);
+    CopyProgress progress;
+    progress.Continue = true;
+    EXPECT_EQ(SyncFolders("E:\\Home", "F:\\", false, progress), 2);
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        EXPECT_EQ(SyncFolders("E:\\Home", "F:\\", false, progress), 0);
+        EXPECT_EQ(SyncFolders("F:\\", "E:\\Home", false, progress), 0);
+    }
+    EXPECT_EQ(LastWrite(e_ / "Home" / "epoch.txt"), kUnixEpoch);
+    EXPECT_EQ(LastWrite(e_ / "Home" / "future.txt"), kYear2150);
+    WriteFile(e_ / "Home" / "epoch.txt", "edited", kBaseTime);
+    EXPECT_EQ(SyncFolders("F:\\", "E:\\Home", false, progress), 0);
+    EXPECT_EQ(SyncFolders("E:\\Home", "F:\\", false, progress), 1);
+    EXPECT_EQ(ReadFile(mountPoint_ / "epoch.txt"), "edited");
+}
+
+// FAT keeps local time: when the computer's offset moves by an hour (summer time ends, a trip),
+// every file on the stick reads an hour later or earlier. A Merge takes that for no change,
+// either way, while an edit still counts.
+TEST_F(RootFatVolumeTest, AnHourShiftOfTheLocalTimeBringsNothingBackInAMerge) {
+    std::optional<std::string> oldZone;
+    if (const char* zone = std::getenv("TZ")) {
+        oldZone = zone;
+    }
+    // The driver runs in the zone the computer has when it mounts the stick (fusefat takes it
+    // then): the stick is mounted again in the new zone, as after a restart.
+    const auto setZone = [this](const char* zone) {
+        ::setenv("TZ", zone, 1);
+        ::tzset();
+        mounted_ = RunQuietly("umount " + mountPoint_.string()) &&
+                   MountFat(temp_ / "fat.img", mountPoint_);
+        return mounted_;
+    };
+    const auto merge = [](CopyProgress& progress) {
+        return std::pair(SyncFolders("E:\\Home", "F:\\", false, progress),
+                         SyncFolders("F:\\", "E:\\Home", false, progress));
+    };
+    const std::pair<const char*, const char*> shifts[] = {{"UTC-2", "UTC-1"}, {"UTC-1", "UTC-2"}};
+    for (const auto& [before, after] : shifts) {
+        SCOPED_TRACE(std::string(before) + " to " + after);
+        fs::remove_all(e_ / "Home");
+        for (const auto& entry : fs::directory_iterator(mountPoint_)) {
+            fs::remove_all(entry.path());
+        }
+        WriteFile(e_ / "Home" / "kept.txt", "kept", kBaseTime);
+        WriteFile(e_ / "Home" / "edited.txt", "first", kBaseTime);
+        CopyProgress progress;
+        progress.Continue = true;
+        ASSERT_TRUE(setZone(before));
+        EXPECT_EQ(merge(progress), std::pair(2, 0));
+        ASSERT_TRUE(setZone(after));
+        WriteFile(e_ / "Home" / "edited.txt", "edit", kBaseTime + 5400 * kOneSecond);
+        EXPECT_EQ(merge(progress), std::pair(1, 0));
+        EXPECT_EQ(merge(progress), std::pair(0, 0));
+        EXPECT_EQ(ReadFile(e_ / "Home" / "edited.txt"), "edit");
+        EXPECT_EQ(ReadFile(mountPoint_ / "edited.txt"), "edit");
+        EXPECT_EQ(LastWrite(e_ / "Home" / "kept.txt"), kBaseTime);
+    }
+    if (oldZone) {
+        ::setenv("TZ", oldZone->c_str(), 1);
+    } else {
+        ::unsetenv("TZ");
+    }
+    ::tzset();
+}
+
 }  // namespace
 }  // namespace tarnwick::testing

@@ -150,7 +150,8 @@ TEST_P(ChangingSource, ThreadingAFileRewrittenInPlaceIsCopiedWholeOrNotAtAll) {
 }
 
 // The appended file grows by a fixed stream of bytes, so every state it has is a prefix of the
-// stream.
+// stream (not always a whole number of writes: a write grows the file page by page, and a reader
+// may see part of one).
 TEST_P(ChangingSource, ThreadingAFileAppendedToIsCopiedAsAStateItHadOrNotAtAll) {
     constexpr std::size_t kChunk = 64 * 1024;
     constexpr std::size_t kMaximum = 64 << 20;
@@ -177,7 +178,6 @@ TEST_P(ChangingSource, ThreadingAFileAppendedToIsCopiedAsAStateItHadOrNotAtAll) 
         EXPECT_TRUE(TemporaryFiles(target_).empty());
         if (fs::exists(target_ / "growing.log")) {
             const std::string copy = ReadFile(target_ / "growing.log");
-            EXPECT_EQ(copy.size() % kChunk, 0U);
             EXPECT_TRUE(copy == stream.substr(0, copy.size())) << "not a state the file had";
         }
     }

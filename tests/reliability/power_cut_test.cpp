@@ -127,6 +127,46 @@ TEST_P(RootPowerCut, ThreadingAtSeededMomentsEveryNamedFileIsOldOrWholeAndALater
     }
 }
 
+// The power goes just after the pass returns, before the journal is written: every file the
+// pass counted is on the disk under its name, whole.
+TEST_P(RootPowerCut, ThreadingJustAfterThePassReturnsEveryCountedFileIsNamedAndWhole) {
+    ScratchVolume volume(ScratchVolume::Kind::kExt4, temp_ / "stick", 64 << 20);
+    if (!volume.Mounted()) {
+        GTEST_SKIP() << volume.Error();
+    }
+    const fs::path stick = volume.MountPoint();
+    map_->Set('F', {stick.string(), GetParam(), 0x5EED0006, "DISK"});
+    Tree old;
+    Tree source;
+    MakeTrees(old, source);
+    BuildTree(source_, source);
+    Tree wanted = ReadTree(source_);
+    wanted["only-here.txt"] = old["only-here.txt"];
+    for (int cut = 0; cut < 3; ++cut) {
+        SCOPED_TRACE("power cut " + std::to_string(cut));
+        for (const auto& entry : fs::directory_iterator(stick)) {
+            fs::remove_all(entry.path());
+        }
+        BuildTree(stick, old);
+        const int fd = ::open(stick.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        ::syncfs(fd);
+        ::close(fd);
+        EXPECT_GT(SyncFolders("E:\\Src", "F:\\", true, progress_), 0);
+        ASSERT_TRUE(volume.Shutdown(false));
+        ASSERT_TRUE(volume.Detach());
+        ASSERT_TRUE(volume.Mount()) << volume.Error();
+        Tree after = ReadTree(stick);
+        after.erase("lost+found");
+        std::erase_if(after, [](const auto& entry) {
+            return platform::IsTemporaryCopyName(fs::path(entry.first).filename().string());
+        });
+        EXPECT_TRUE(SameTree(after, wanted));
+        if (HasFailure()) {
+            break;
+        }
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Drives, RootPowerCut,
                          ::testing::Values(platform::kDriveFixed, platform::kDriveRemovable),
                          [](const auto& info) {
