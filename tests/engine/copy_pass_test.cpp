@@ -283,6 +283,9 @@ TEST_F(CopyPassTest, LinksInAGroupsDestinationAreNeitherWrittenNorReadThrough) {
     fs::create_symlink(outside / "authorized_keys", dst_ / "notes.txt");
     fs::create_symlink(outside / "id_rsa", dst_ / "secret");
     fs::create_directory_symlink(outside, dst_ / "y");
+    // The source's own link up: the way back must not write through it either.
+    fs::create_directory_symlink("..", src_ / "up");
+    WriteFile(dst_ / "up" / "planted.txt", "planted", kBaseTime);
     const auto before = Snapshot(e_.parent_path(), {src_, dst_});
 
     PassFailures forward;
@@ -296,7 +299,7 @@ TEST_F(CopyPassTest, LinksInAGroupsDestinationAreNeitherWrittenNorReadThrough) {
     EXPECT_EQ(SyncFolders("F:\\Dst", "E:\\Src", true, progress_,
                           {GroupDestination::kPassSource, &back}),
               0);
-    EXPECT_EQ(back.NotCopied, 4);  // x, notes.txt, secret, y
+    EXPECT_EQ(back.NotCopied, 5);  // x, notes.txt, secret, y, up
     EXPECT_FALSE(fs::exists(src_ / "secret"));
     EXPECT_FALSE(fs::exists(src_ / "y"));
     EXPECT_EQ(ReadFile(src_ / "notes.txt"), "newer notes");
