@@ -126,8 +126,9 @@ void Walker::Entry(platform::Directory& source, const Target destination,
         data ? std::optional(data->lastWriteTime) : std::nullopt;
     pass_.Attempted();
     platform::ClearFileError();
-    const CopyBatch::Added added = batch.Add(writer_, source, name_, *destination.folder, name_,
-                                             !existing, sourceTime, existing ? &*existing : nullptr);
+    const CopyBatch::Added added =
+        batch.Add(writer_, source, name_, *destination.folder, name_, !existing, sourceTime,
+                  existing ? &*existing : nullptr);
     if (added == CopyBatch::Added::kFailed) {
         pass_.AttemptFailed(platform::LastFileError());
     }

@@ -78,7 +78,8 @@ RunOutcome SyncRun::RunSync(const FolderEntryReader& read, const std::set<int>* 
     }
     // A run that was stopped says so; its total stays what was copied before the stop.
     if (!progress_.Continue) {
-        LogMessage("Cancelled ", DateTimeText(), " The synchronization was stopped before its end.");
+        LogMessage("Cancelled ", DateTimeText(),
+                   " The synchronization was stopped before its end.");
     }
     sink_.Ending(total);
     progress_.SourcePath.Set(std::nullopt);
@@ -92,7 +93,7 @@ RunOutcome SyncRun::RunSync(const FolderEntryReader& read, const std::set<int>* 
 }
 
 std::int32_t SyncRun::SyncPair(const std::string& from, const std::string& to, bool subfolders,
-                              GroupDestination groupDestination) {
+                               GroupDestination groupDestination) {
     LogMessage("Synchronising from ", Quoted(from), " to ", Quoted(to));
     PassFailures failures;
     const std::int32_t result =
@@ -117,9 +118,9 @@ std::int32_t SyncRun::SyncPair(const std::string& from, const std::string& to, b
 // "3 files could not be copied to "E:\Backup" (read-only file system)."; an error when the
 // destination itself failed, so that the log window opens.
 void SyncRun::LogFailures(const std::string& to, const PassFailures& failures) {
-    const std::string what =
-        failures.NotCopied > 0 ? FileCount(failures.NotCopied) + " could not be copied to "
-                               : std::string("Files could not be copied to ");
+    const std::string what = failures.NotCopied > 0
+                                 ? FileCount(failures.NotCopied) + " could not be copied to "
+                                 : std::string("Files could not be copied to ");
     const std::string reason = failures.Reason.empty() ? "." : " (" + failures.Reason + ").";
     if (failures.DestinationFailed) {
         LogError(" " + what, Quoted(to), reason);

@@ -491,23 +491,23 @@ bool Directory::OnPseudoFileSystem() const {
         return false;
     }
     switch (static_cast<unsigned long>(fs.f_type)) {
-        case 0x9fa0:       // proc
-        case 0x62656572:   // sysfs
-        case 0x1cd1:       // devpts
-        case 0x27e0eb:     // cgroup
-        case 0x63677270:   // cgroup2
-        case 0x64626720:   // debugfs
-        case 0x74726163:   // tracefs
-        case 0x73636673:   // securityfs
-        case 0x6165676c:   // pstore
-        case 0xcafe4a11:   // bpf
-        case 0x62656570:   // configfs
-        case 0x19800202:   // mqueue
-        case 0x42494e4d:   // binfmt_misc
-        case 0xf97cff8c:   // selinuxfs
-        case 0xde5e81e4:   // efivarfs
-        case 0x65735543:   // fusectl
-        case 0x6e736673:   // nsfs
+        case 0x9fa0:      // proc
+        case 0x62656572:  // sysfs
+        case 0x1cd1:      // devpts
+        case 0x27e0eb:    // cgroup
+        case 0x63677270:  // cgroup2
+        case 0x64626720:  // debugfs
+        case 0x74726163:  // tracefs
+        case 0x73636673:  // securityfs
+        case 0x6165676c:  // pstore
+        case 0xcafe4a11:  // bpf
+        case 0x62656570:  // configfs
+        case 0x19800202:  // mqueue
+        case 0x42494e4d:  // binfmt_misc
+        case 0xf97cff8c:  // selinuxfs
+        case 0xde5e81e4:  // efivarfs
+        case 0x65735543:  // fusectl
+        case 0x6e736673:  // nsfs
             return true;
         default:
             break;
@@ -539,13 +539,13 @@ std::string FileErrorText(int error) {
 
 bool IsLostVolumeError(int error) {
     switch (error) {
-        case ENOTCONN:     // a FUSE driver that died
+        case ENOTCONN:  // a FUSE driver that died
         case ENODEV:
         case ENXIO:
         case ENOMEDIUM:
-        case EIO:          // a device that fails or was pulled
-        case ESTALE:       // a share that lost the files
-        case ETIMEDOUT:    // a share that stopped answering
+        case EIO:        // a device that fails or was pulled
+        case ESTALE:     // a share that lost the files
+        case ETIMEDOUT:  // a share that stopped answering
         case EHOSTDOWN:
         case EHOSTUNREACH:
         case ENETDOWN:

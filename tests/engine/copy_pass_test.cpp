@@ -296,14 +296,15 @@ TEST_F(CopyPassTest, LinksInAGroupsDestinationAreNeitherWrittenNorReadThrough) {
     EXPECT_FALSE(forward.DestinationFailed);
 
     PassFailures back;
-    EXPECT_EQ(SyncFolders("F:\\Dst", "E:\\Src", true, progress_,
-                          {GroupDestination::kPassSource, &back}),
-              0);
+    EXPECT_EQ(
+        SyncFolders("F:\\Dst", "E:\\Src", true, progress_, {GroupDestination::kPassSource, &back}),
+        0);
     EXPECT_EQ(back.NotCopied, 5);  // x, notes.txt, secret, y, up
     EXPECT_FALSE(fs::exists(src_ / "secret"));
     EXPECT_FALSE(fs::exists(src_ / "y"));
     EXPECT_EQ(ReadFile(src_ / "notes.txt"), "newer notes");
-    EXPECT_EQ(Snapshot(e_.parent_path(), {src_, dst_}), before) << "changed outside the two folders";
+    EXPECT_EQ(Snapshot(e_.parent_path(), {src_, dst_}), before)
+        << "changed outside the two folders";
 }
 
 // A Wine prefix links its drive Z: to "/"; other links lead up to the folder's parents or into
@@ -330,8 +331,7 @@ TEST_F(CopyPassTest, ThreadingSourceLinksUpwardOrIntoPseudoFileSystemsAreNotFoll
         progress_.Continue = false;
     });
     PassFailures failures;
-    const std::int32_t copied =
-        SyncFolders("E:\\Src", "F:\\Dst", true, progress_, {{}, &failures});
+    const std::int32_t copied = SyncFolders("E:\\Src", "F:\\Dst", true, progress_, {{}, &failures});
     done = true;
     bound.join();
     EXPECT_EQ(copied, 2);
