@@ -162,6 +162,14 @@ std::int32_t Pass::Run(std::string_view sourcePath, std::string_view destination
     if (task.destination) {
         destinationRoot_ = IdentityOf(*task.destination);
     }
+    // A group's destination is not trusted: nothing is opened through its links, whatever
+    // the walk decides.
+    if (SourceInGroupDestination()) {
+        source->RefuseLinks();
+    }
+    if (task.destination && DestinationInGroupDestination()) {
+        task.destination->RefuseLinks();
+    }
     task.fresh = created > 0 && task.destination;
     task.path.push_back(IdentityOf(*source));
     task.source = std::move(*source);

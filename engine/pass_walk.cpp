@@ -221,6 +221,9 @@ void Walker::Subfolder(platform::Directory& parent, const Target parentDestinati
             return;
         }
         destination = platform::Directory::Open(destination_);
+        if (destination && !followLinks) {
+            destination->RefuseLinks();
+        }
         fresh = created > 0;
     }
     fresh = fresh && destination.has_value();

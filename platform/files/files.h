@@ -60,6 +60,11 @@ public:
     std::optional<Directory> OpenChild(const std::string& name, bool followLinks = true) const;
     // Whether the entry `name` is itself a link.
     bool IsLink(const std::string& name) const;
+    // From now on nothing is opened through a link among this folder's entries: no subfolder
+    // (OpenChild), no file to copy from (CopyFileAt and the copies of a batch). Its subfolders
+    // inherit the rule. For a folder whose contents are not trusted (a stick, a share).
+    void RefuseLinks() { refusesLinks_ = true; }
+    bool RefusesLinks() const { return refusesLinks_; }
     // Whether this folder is `folder` or contains it, however deep (told by walking up from
     // `folder` through its real parents).
     bool Contains(const Directory& folder) const;
@@ -141,6 +146,7 @@ private:
     bool listingDone_ = false;
     EntryKind lastKind_ = EntryKind::kUnknown;
     std::uint32_t leftOut_ = 0;
+    bool refusesLinks_ = false;
     mutable bool identityKnown_ = false;
     mutable std::uint64_t device_ = 0;
     mutable std::uint64_t inode_ = 0;

@@ -289,6 +289,8 @@ Directory& Directory::operator=(Directory&& other) noexcept {
         listingEnd_ = other.listingEnd_;
         listingDone_ = other.listingDone_;
         lastKind_ = other.lastKind_;
+        leftOut_ = other.leftOut_;
+        refusesLinks_ = other.refusesLinks_;
         identityKnown_ = other.identityKnown_;
         device_ = other.device_;
         inode_ = other.inode_;
@@ -361,13 +363,15 @@ std::optional<Directory> Directory::OpenChild(const std::string& name, bool foll
     if (fd_ < 0 || !IsPlainName(name)) {
         return std::nullopt;
     }
+    const bool noFollow = refusesLinks_ || !followLinks;
     const int fd =
-        RetryOpenAt(fd_, name.c_str(), O_RDONLY | O_DIRECTORY | (followLinks ? 0 : O_NOFOLLOW));
+        RetryOpenAt(fd_, name.c_str(), O_RDONLY | O_DIRECTORY | (noFollow ? O_NOFOLLOW : 0));
     if (fd < 0) {
         return std::nullopt;
     }
     Directory child(fd);
     child.clocks_ = clocks_;  // a subfolder is nearly always on the same volume
+    child.refusesLinks_ = refusesLinks_;
     return child;
 }
 
