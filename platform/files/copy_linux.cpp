@@ -312,9 +312,9 @@ std::optional<TemporaryCopy> TemporaryCopy::Write(const Directory& from, const s
     }
 
     // O_NONBLOCK: opening a FIFO must not wait for a writer. Only regular files are copied.
-    const UniqueFd in(RetryOpenAt(from.NativeHandle(), name.c_str(),
-                                  O_RDONLY | O_NONBLOCK | O_NOCTTY |
-                                      (from.RefusesLinks() ? O_NOFOLLOW : 0)));
+    const UniqueFd in(
+        RetryOpenAt(from.NativeHandle(), name.c_str(),
+                    O_RDONLY | O_NONBLOCK | O_NOCTTY | (from.RefusesLinks() ? O_NOFOLLOW : 0)));
     if (!in.valid()) {
         return std::nullopt;
     }
