@@ -107,9 +107,8 @@ std::shared_ptr<platform::HeldFolder> HeldFolderOf(std::shared_ptr<platform::Hel
         return last;
     }
     last.reset();  // its descriptor is not needed while the next one is opened
-    auto folder = platform::HeldFolder::Hold(to, [going] {
-        return going == nullptr || going->load(std::memory_order_relaxed);
-    });
+    auto folder = platform::HeldFolder::Hold(
+        to, [going] { return going == nullptr || going->load(std::memory_order_relaxed); });
     if (folder) {
         last = folder;
     }
@@ -160,8 +159,7 @@ CopyBatch::Added CopyBatch::Add(Writer& writer, const platform::Directory& from,
     if (!copy) {
         return Added::kFailed;
     }
-    if (durability != platform::Directory::Durability::kVolume || !folder ||
-        folder->Contended()) {
+    if (durability != platform::Directory::Durability::kVolume || !folder || folder->Contended()) {
         if (!copy->NameNow(to)) {
             return Added::kFailed;
         }
@@ -380,9 +378,8 @@ int CopyBatch::CommitCopies(std::vector<Pending>& copies) {
     for (Pending& copy : copies) {
         const platform::HeldFolder& folder = *copy.folder;
         const auto end = flushed + volumes;
-        const auto found = std::find_if(flushed, end, [&](const auto& volume) {
-            return volume.first == folder.Device();
-        });
+        const auto found = std::find_if(
+            flushed, end, [&](const auto& volume) { return volume.first == folder.Device(); });
         bool durable = false;
         if (found != end) {
             durable = found->second;
@@ -402,9 +399,9 @@ int CopyBatch::CommitCopies(std::vector<Pending>& copies) {
             folder.Remove(copy.copy.temporary);
         } else if (folder.Name(copy.copy)) {
             named += Named(true) ? 1 : 0;
-            const bool known =
-                std::any_of(unflushed_.begin(), unflushed_.end(),
-                            [&](const auto& volume) { return volume->Device() == folder.Device(); });
+            const bool known = std::any_of(
+                unflushed_.begin(), unflushed_.end(),
+                [&](const auto& volume) { return volume->Device() == folder.Device(); });
             if (!known) {
                 try {
                     unflushed_.push_back(copy.folder);

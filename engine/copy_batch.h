@@ -36,7 +36,6 @@ void SetCopyBatchBoundsForTests(std::size_t count, std::uint64_t bytes);
 // through a Writer of its own; the copies themselves are written in parallel.
 class CopyBatch {
 public:
-
     // What one thread keeps while it adds copies: the folder it last added to, with the lock
     // that the waiting copies there need.
     class Writer {
@@ -62,8 +61,8 @@ public:
     CopyBatch& operator=(const CopyBatch&) = delete;
 
     enum class Added { kFailed, kWaiting, kNamed };
-    // Copies as platform::CopyFileAt does. kNamed where the copy needs no wait and took its name at once
-    // (RAM disks), kWaiting while it waits for a commit, kFailed when it could not be made
+    // Copies as platform::CopyFileAt does. kNamed where the copy needs no wait and took its name at
+    // once (RAM disks), kWaiting while it waits for a commit, kFailed when it could not be made
     // (nothing has changed then). `decidedOn`: the target as found when the copy was decided
     // on; the copy replaces only that file, and is dropped where the target changed meanwhile.
     Added Add(Writer& writer, const platform::Directory& from, const std::string& name,

@@ -94,8 +94,7 @@ public:
     // together and the threads do not queue at the display.
     bool ClaimDisplay(int worker) {
         int owner = display_.load(std::memory_order_relaxed);
-        return owner == worker ||
-               (owner == -1 && display_.compare_exchange_strong(owner, worker));
+        return owner == worker || (owner == -1 && display_.compare_exchange_strong(owner, worker));
     }
 
     // Hands a level on, with the paths shown for it, when a thread is idle; false when none is.

@@ -38,7 +38,7 @@ int FolderTurns::BlockerOf(const Identity& folder, std::uint64_t key, int worker
 }
 
 Holdings::iterator FolderTurns::Hold(const Identity& folder, std::uint64_t key, int worker,
-                              bool mayBeShared) {
+                                     bool mayBeShared) {
     std::unique_lock lock(mutex_);
     if (mayBeShared) {
         // A cancelled pass does not wait: the level ends before its first entry.

@@ -114,8 +114,7 @@ void Walker::Entry(platform::Directory& source, const Target destination,
                 return;
             }
         }
-        if (!IsNewerIn(source, *destination.folder, data->lastWriteTime,
-                       existing->lastWriteTime)) {
+        if (!IsNewerIn(source, *destination.folder, data->lastWriteTime, existing->lastWriteTime)) {
             return;
         }
     }
@@ -147,9 +146,6 @@ void Walker::Entry(platform::Directory& source, const Target destination,
     }
 }
 
-// The pass of one subfolder, here or on an idle thread. A subfolder that cannot be listed
-// (or leads back onto the current path), or whose destination folder cannot be made, is
-// passed over. The destination folder is opened or made here, in the listing's order.
 bool Walker::GiveDescriptorsBack() {
     if (!platform::DescriptorsRanOut()) {
         return false;
@@ -161,6 +157,9 @@ bool Walker::GiveDescriptorsBack() {
     return true;
 }
 
+// The pass of one subfolder, here or on an idle thread. A subfolder that cannot be listed
+// (or leads back onto the current path), or whose destination folder cannot be made, is
+// passed over. The destination folder is opened or made here, in the listing's order.
 void Walker::Subfolder(platform::Directory& parent, const Target parentDestination, bool link) {
     if (!PublishFolderStart()) {
         pass_.NotCopied(1, kPathTooLong);

@@ -93,9 +93,10 @@ public:
 
     // Writes the copy of `name` in `from` for the name `toName` in `to`, with the checks of
     // CopyFileAt. `decidedOn`: the target as the caller found it when it decided to replace it;
-    // a target that is another file by now is left alone. `held`: the destination folder as a batch holds it (null where it could not be
-    // held). `waits`: the copy will wait for a flush of the volume, under a temporary name.
-    // nullopt when no copy could be made (nothing has changed then).
+    // a target that is another file by now is left alone. `held`: the destination folder as a batch
+    // holds it (null where it could not be held). `waits`: the copy will wait for a flush of the
+    // volume, under a temporary name. nullopt when no copy could be made (nothing has changed
+    // then).
     static std::optional<TemporaryCopy> Write(const Directory& from, const std::string& name,
                                               const Directory& to, const std::string& toName,
                                               bool failIfExists, std::optional<FileTime> lastWrite,

@@ -158,13 +158,14 @@ std::atomic<Linking> gUnnamedLinking{Linking::kUnknown};
 // file (its name in `temporary`) that carries a lock for as long as the copy holds it open, so
 // that no other pass takes it for a leftover. kUnsupported: the file system offers no unnamed
 // files, nothing has been changed.
-Written WriteCopy(int in, const struct stat& source, int toFd, const timespec (&times)[2],
-                  bool unnamed, bool lockFile, char (&temporary)[64], UniqueFd& out) {
+Written WriteCopy(int in, const struct stat& source, mode_t bits, int toFd,
+                  const timespec (&times)[2], bool unnamed, bool lockFile, char (&temporary)[64],
+                  UniqueFd& out) {
     // The copy gets the source's permission bits less the user's umask, and is always writable by
     // its owner: a copy of a read-only file must not keep the next run from updating it. The
     // bits are given again only where creating the file could not give them.
     const mode_t umask = ProcessUmask();
-    const mode_t mode = ((source.st_mode & 0777) & ~umask) | S_IWUSR;
+    const mode_t mode = (bits & ~umask) | S_IWUSR;
     const mode_t createMode = mode | S_IRUSR | S_IWUSR;
     temporary[0] = '\0';
     if (unnamed && gUnnamedLinking.load(std::memory_order_relaxed) != Linking::kRefused) {
@@ -177,8 +178,7 @@ Written WriteCopy(int in, const struct stat& source, int toFd, const timespec (&
         // An unnamed file is named only at the end, so whether this process may link one at all
         // is found out once, on the first: it takes a temporary name and is made like one.
         if (gUnnamedLinking.load(std::memory_order_relaxed) == Linking::kUnknown) {
-            FormatTemporaryName(temporary,
-                                NextTemporarySequence());
+            FormatTemporaryName(temporary, NextTemporarySequence());
             const Written linked = LinkUnnamed(out.get(), toFd, temporary);
             if (linked == Written::kUnsupported) {
                 gUnnamedLinking.store(Linking::kRefused, std::memory_order_relaxed);
@@ -198,8 +198,7 @@ Written WriteCopy(int in, const struct stat& source, int toFd, const timespec (&
         return Written::kUnsupported;
     } else {
         for (int attempt = 0; attempt < 100 && !out.valid(); ++attempt) {
-            FormatTemporaryName(temporary,
-                                NextTemporarySequence());
+            FormatTemporaryName(temporary, NextTemporarySequence());
             out.Reset(
                 RetryOpenAt(toFd, temporary, O_WRONLY | O_CREAT | O_EXCL | O_NOCTTY, createMode));
             if (!out.valid() && errno != EEXIST) {
@@ -273,8 +272,8 @@ std::optional<TemporaryCopy> TemporaryCopy::Write(const Directory& from, const s
                                                   const Directory& to, const std::string& toName,
                                                   bool failIfExists,
                                                   std::optional<FileTime> lastWrite,
-                                                  const FindData* decidedOn,
-                                                  const HeldFolder* held, bool waits) {
+                                                  const FindData* decidedOn, const HeldFolder* held,
+                                                  bool waits) {
     if (!from.IsOpen() || !to.IsOpen() || !IsPlainName(name) || !IsPlainName(toName)) {
         return std::nullopt;
     }
@@ -295,12 +294,11 @@ std::optional<TemporaryCopy> TemporaryCopy::Write(const Directory& from, const s
                 errno = EACCES;
                 return std::nullopt;
             }
-            if (decidedOn != nullptr && !(decidedOn->device == target.st_dev &&
-                                          decidedOn->inode == target.st_ino &&
-                                          decidedOn->size == std::uint64_t(target.st_size) &&
-                                          decidedOn->lastWriteTime ==
-                                              to.OriginalTime(target.st_dev,
-                                                              FileTimeFromTimespec(target.st_mtim)))) {
+            if (decidedOn != nullptr &&
+                !(decidedOn->device == target.st_dev && decidedOn->inode == target.st_ino &&
+                  decidedOn->size == std::uint64_t(target.st_size) &&
+                  decidedOn->lastWriteTime ==
+                      to.OriginalTime(target.st_dev, FileTimeFromTimespec(target.st_mtim)))) {
                 return std::nullopt;  // changed since the decision: left alone
             }
             if (!StateOfTarget(toFd, toName.c_str(), targetState)) {
@@ -346,17 +344,26 @@ std::optional<TemporaryCopy> TemporaryCopy::Write(const Directory& from, const s
     // needs no open descriptor meanwhile; a copy named at once is best written as an unnamed
     // file: nothing is left behind even by a crash.
     const bool lockFile = held == nullptr || !held->Locked();
+    // Bits that a stick's driver made up (FAT, exFAT and NTFS keep none; their FUSE drivers
+    // show 0777 or the mounting user's) are not the file's: such a copy is a plain file, less
+    // the umask.
+    mode_t bits = source.st_mode & 0777;
+    const Directory::Permissions kept = from.KeepsPermissions();
+    if (kept == Directory::Permissions::kNone ||
+        (kept == Directory::Permissions::kUnsure && (bits == 0777 || from.KeepsLocalTimes()))) {
+        bits = 0666;
+    }
     Written written = Written::kUnsupported;
     if (failIfExists && !waits) {
-        written = WriteCopy(in.get(), source, toFd, copy.times_, true, lockFile, copy.temporary_,
-                            copy.out_);
+        written = WriteCopy(in.get(), source, bits, toFd, copy.times_, true, lockFile,
+                            copy.temporary_, copy.out_);
         if (written == Written::kUnsupported && ::lseek(in.get(), 0, SEEK_SET) != 0) {
             return std::nullopt;
         }
     }
     if (written == Written::kUnsupported) {
-        written = WriteCopy(in.get(), source, toFd, copy.times_, false, lockFile, copy.temporary_,
-                            copy.out_);
+        written = WriteCopy(in.get(), source, bits, toFd, copy.times_, false, lockFile,
+                            copy.temporary_, copy.out_);
     }
     if (written != Written::kDone) {
         return std::nullopt;

@@ -7,8 +7,8 @@
 #include <string>
 #include <string_view>
 
-#include "platform/volumes/fat_clock.h"
 #include "platform/filetime.h"
+#include "platform/volumes/fat_clock.h"
 
 namespace tarnwick::platform {
 
@@ -107,6 +107,11 @@ public:
     // drivers): threads working there at once would only queue (asked once per folder).
     bool SerialisesRequests() const;
 
+    // Whether the files of this folder's volume have permission bits of their own: not on FAT,
+    // exFAT and NTFS, whose drivers make them up; unsure through FUSE drivers (asked once).
+    enum class Permissions : std::uint8_t { kKept, kNone, kUnsure };
+    Permissions KeepsPermissions() const;
+
     // How copies into this folder are made durable before they take their names: not at all on a
     // RAM disk (its contents do not survive anyway), by one flush of the whole volume for a batch
     // on local file systems, file by file where a volume flush is not known to reach the device
@@ -154,6 +159,7 @@ private:
     mutable bool traitsKnown_ = false;
     mutable bool restamps_ = false;
     mutable bool serialises_ = false;
+    mutable Permissions permissions_ = Permissions::kKept;
     mutable Durability durability_ = Durability::kVolume;
     // FAT's local times are read as the original platform reads them.
     mutable FatClockCache clocks_;

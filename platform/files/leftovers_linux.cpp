@@ -18,9 +18,9 @@
 #include <cerrno>
 #include <chrono>
 #include <functional>
-#include <thread>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "platform/files/copies.h"
 #include "platform/files/files.h"

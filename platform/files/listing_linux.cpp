@@ -298,6 +298,7 @@ Directory& Directory::operator=(Directory&& other) noexcept {
         traitsKnown_ = other.traitsKnown_;
         restamps_ = other.restamps_;
         serialises_ = other.serialises_;
+        permissions_ = other.permissions_;
         durability_ = other.durability_;
         clocks_ = other.clocks_;
     }

@@ -34,7 +34,6 @@ std::uint64_t NextTemporarySequence() {
     return gTemporarySequence.fetch_add(1, std::memory_order_relaxed);
 }
 
-
 // The process id does not change while the program runs, except for the id in a forked
 // child (tests fork).
 namespace {
@@ -63,7 +62,6 @@ void FormatTemporaryName(char (&buffer)[64], std::uint64_t sequence) {
     out = std::copy(kTemporarySuffix.begin(), kTemporarySuffix.end(), out);
     *out = '\0';
 }
-
 
 // A rename that never replaces an existing entry. Where the file system cannot refuse a
 // replacement by itself (FAT, some network file systems), a hard link can for files; elsewhere a
@@ -187,7 +185,8 @@ bool StateOfTarget(int dirFd, const char* name, TargetState& state) {
     return true;
 }
 
-bool ReplaceTarget(int dirFd, const char* temporary, const char* toName, const TargetState& target) {
+bool ReplaceTarget(int dirFd, const char* temporary, const char* toName,
+                   const TargetState& target) {
     if (!target.exists) {
         if (RenameNoReplace(dirFd, temporary, dirFd, toName)) {
             return true;
@@ -232,9 +231,8 @@ bool ReplaceTarget(int dirFd, const char* temporary, const char* toName, const T
 
 bool GiveName(int outFd, int dirFd, const char* temporary, const char* toName,
               const TargetState& target, bool restamps, const timespec (&times)[2]) {
-    const bool named = temporary[0] == '\0'
-                           ? LinkUnnamed(outFd, dirFd, toName) == Written::kDone
-                           : ReplaceTarget(dirFd, temporary, toName, target);
+    const bool named = temporary[0] == '\0' ? LinkUnnamed(outFd, dirFd, toName) == Written::kDone
+                                            : ReplaceTarget(dirFd, temporary, toName, target);
     if (named && restamps) {
         ::futimens(outFd, times);
     }
@@ -307,9 +305,9 @@ bool RenameChangingCase(std::string_view from, std::string_view to) {
     const std::string target(to);
     // Not a name the copy pass passes over: should the second step never happen, the entry
     // stays visible under this name.
-    const std::string temporary =
-        std::string(from.substr(0, slash + 1)) + ".tarnwick-rename-" + std::to_string(ProcessId()) +
-        "-" + std::to_string(NextTemporarySequence());
+    const std::string temporary = std::string(from.substr(0, slash + 1)) + ".tarnwick-rename-" +
+                                  std::to_string(ProcessId()) + "-" +
+                                  std::to_string(NextTemporarySequence());
     if (!RenameNoReplace(AT_FDCWD, source.c_str(), AT_FDCWD, temporary.c_str())) {
         return false;
     }

@@ -15,9 +15,9 @@
 #include <mutex>
 #include <string_view>
 
-#include "platform/volumes/drives.h"
 #include "platform/system/system.h"
 #include "platform/unique_fd.h"
+#include "platform/volumes/drives.h"
 
 namespace tarnwick::platform {
 

@@ -64,8 +64,7 @@ FileTime FatClock::Held(FileTime original) const {
     // Seconds since 1601-01-01, as FileTime counts.
     constexpr std::int64_t kFirst = 11'960'006'400;  // 1980-01-01 00:00:00
     constexpr std::int64_t kLast = 15'999'292'798;   // 2107-12-31 23:59:58
-    std::int64_t local =
-        static_cast<std::int64_t>(original / kTicksPerSecond) + localShiftSeconds;
+    std::int64_t local = static_cast<std::int64_t>(original / kTicksPerSecond) + localShiftSeconds;
     local = std::clamp(local, kFirst, kLast);
     local -= local % 2;
     const std::int64_t seconds = local - localShiftSeconds;

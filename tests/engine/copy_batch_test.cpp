@@ -17,9 +17,9 @@ namespace {
 
 namespace fs = std::filesystem;
 using platform::Directory;
+using testing::kBaseTime;
 using testing::ReadFile;
 using testing::WriteFile;
-using testing::kBaseTime;
 
 using CopyBatchTest = testing::EngineTest;
 
@@ -54,8 +54,8 @@ TEST_F(CopyBatchTest, ThreadingOneBatchTakesTheCopiesOfSeveralWriters) {
                 CopyBatch::Writer own;
                 for (int file = 0; file < kFiles; ++file) {
                     const std::string name = "f" + std::to_string(file);
-                    const auto added = batch.Add(own, *from, name, targets[writer], name, true,
-                                                 std::nullopt);
+                    const auto added =
+                        batch.Add(own, *from, name, targets[writer], name, true, std::nullopt);
                     if (added == CopyBatch::Added::kWaiting) {
                         seenWaiting += batch.MayHold(targets[writer], name) ? 1 : 0;
                         if (batch.Full()) {

@@ -14,8 +14,8 @@
 #include <thread>
 
 #include "engine/queries.h"
-#include "platform/files/copies.h"
 #include "engine_fixture.h"
+#include "platform/files/copies.h"
 #include "support/unprivileged.h"
 
 namespace tarnwick::testing {

@@ -3,12 +3,15 @@
 
 #include <gtest/gtest.h>
 #include <linux/magic.h>
+#include <sys/stat.h>
 #include <sys/vfs.h>
 
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <iostream>
+#include <map>
+#include <set>
 #include <optional>
 #include <string>
 
@@ -16,6 +19,7 @@
 #include "engine/folders.h"
 #include "engine_fixture.h"
 #include "support/programs.h"
+#include "support/unprivileged.h"
 
 namespace tarnwick::testing {
 namespace {
@@ -366,6 +370,44 @@ TEST_F(RootFatVolumeTest, AnHourShiftOfTheLocalTimeBringsNothingBackInAMerge) {
         ::unsetenv("TZ");
     }
     ::tzset();
+}
+
+// A stick keeps no permission bits (its driver shows 0755 or 0777): a file merged back from it
+// is a plain file less the umask.
+TEST_F(RootFatVolumeTest, FilesFromAStickAreCopiedAsPlainFilesLessTheUmask) {
+    WriteFile(mountPoint_ / "Out" / "notes.txt", "notes", kBaseTime);
+    EXPECT_EQ(RunInChild([] {
+                  ::umask(022);
+                  return CopyFolderPass("F:\\Out", "E:\\Home", false, nullptr);
+              }),
+              1);
+    EXPECT_EQ(fs::status(e_ / "Home" / "notes.txt").permissions(), fs::perms(0644));
+}
+
+// A file and a folder whose names differ only in case: FAT takes them for one name, and the pool
+// of threads ends where one thread ends, whichever the source lists first.
+TEST_F(RootFatVolumeTest, ThreadingAFileAndAFolderDifferingInCaseEndAsOnOneThread) {
+    WriteFile(e_ / "Src" / "data", "file", kBaseTime);
+    WriteFile(e_ / "Src" / "DATA" / "inner.txt", "inner", kBaseTime);
+    for (int file = 0; file < 20; ++file) {
+        WriteFile(e_ / "Src" / ("f" + std::to_string(file)), "f", kBaseTime);
+    }
+    std::map<unsigned, std::pair<std::int32_t, std::set<std::string>>> outcomes;
+    for (const unsigned workers : {1U, 8U}) {
+        for (const auto& entry : fs::directory_iterator(mountPoint_)) {
+            fs::remove_all(entry.path());
+        }
+        SetCopyPassWorkers(workers);
+        const std::int32_t copied = CopyFolderPass("E:\\Src", "F:\\", true, nullptr);
+        SetCopyPassWorkers(0);
+        std::set<std::string> entries;
+        for (const auto& entry : fs::recursive_directory_iterator(mountPoint_)) {
+            entries.insert(fs::relative(entry.path(), mountPoint_).string() +
+                           (entry.is_regular_file() ? "=" + ReadFile(entry.path()) : "/"));
+        }
+        outcomes[workers] = {copied, entries};
+    }
+    EXPECT_EQ(outcomes[8], outcomes[1]);
 }
 
 }  // namespace

@@ -156,8 +156,7 @@ TEST_F(FilesTest, CopyGivesTheTimeAndPermissionsAndNeverLeavesHalfAFile) {
     EXPECT_EQ(ReadFile(e_ / "dst" / "a.txt"), "contents");
     EXPECT_EQ(LastWrite(e_ / "dst" / "a.txt"), kBaseTime + 12345);
     // The source's bits, always writable by the owner so that a later run can update it.
-    EXPECT_EQ(fs::status(e_ / "dst" / "a.txt").permissions(),
-              fs::perms::owner_all);
+    EXPECT_EQ(fs::status(e_ / "dst" / "a.txt").permissions(), fs::perms::owner_all);
     // Made read-only by its user: not replaced, also for root.
     fs::permissions(e_ / "dst" / "a.txt", fs::perms::owner_read | fs::perms::owner_exec);
     EXPECT_FALSE(CopyFileByPath("E:\\src\\a.txt", "E:\\dst\\a.txt", false, kBaseTime));
