@@ -33,28 +33,33 @@ void SetCopyPassWorkers(unsigned workers) {
 }
 
 std::int32_t SyncFolders(std::string_view source, std::string_view destination, bool subfolders,
-                         CopyProgress& progress) {
+                         CopyProgress& progress, const PassOptions& options) {
     if (!FolderExists(source)) {
         return -1;
     }
     if (!FolderExists(destination)) {
         return -2;
     }
-    return CopyFolderPass(source, destination, subfolders, &progress);
+    return CopyFolderPass(source, destination, subfolders, &progress, options);
 }
 
 std::int32_t CopyFolderPass(std::string_view source, std::string_view destination, bool subfolders,
-                            CopyProgress* progress) {
-    pass::Pass pass(subfolders, progress);
+                            CopyProgress* progress, const PassOptions& options) {
+    pass::Pass pass(subfolders, progress, options);
+    std::int32_t result = 0;
     try {
-        return pass.Run(source, destination);
+        result = pass.Run(source, destination);
     } catch (const std::exception&) {
         try {
             pass.Counted(pass.batch_.Finish());
         } catch (const std::exception&) {
         }
-        return pass.copied_.load();
+        result = pass.copied_.load();
     }
+    if (result >= 0 && options.Failures != nullptr) {
+        pass.Report(result, *options.Failures);
+    }
+    return result;
 }
 
 bool CopyFileKeepTime(std::string_view source, std::string_view destination, bool failIfExists,

@@ -36,14 +36,39 @@ struct CopyProgress {
     std::atomic<std::int32_t> FilesCopied{0};
 };
 
+// What a pass could not copy, for the run log.
+struct PassFailures {
+    // Files that could not be copied, names that a drive path cannot hold or that would make a
+    // path longer than its limit included.
+    std::int32_t NotCopied = 0;
+    // The reason of the first failure, in the system's words ("read-only file system").
+    std::string Reason;
+    // The destination refused every copy that was tried, or its volume vanished or stopped
+    // answering: not a file's problem but the folder's.
+    bool DestinationFailed = false;
+};
+
+// Which side of a pass is a group's destination folder. Nothing is written or read through a
+// link there; in a group's source, folder links are followed (but not up into a folder that holds
+// the one being walked, nor into a pseudo file system) and file links copied as their files.
+enum class GroupDestination : std::uint8_t {
+    kPassDestination,  // the forward pass of a group
+    kPassSource,       // the reverse pass of a Merge destination
+};
+
+struct PassOptions {
+    GroupDestination Destination = GroupDestination::kPassDestination;
+    PassFailures* Failures = nullptr;  // filled when given
+};
+
 // -1: source folder missing or not listable; -2: destination folder missing or not creatable;
 // otherwise the number of files copied. The destination folder itself must exist.
 std::int32_t SyncFolders(std::string_view source, std::string_view destination, bool subfolders,
-                         CopyProgress& progress);
+                         CopyProgress& progress, const PassOptions& options = {});
 
 // The recursive pass. Without a progress record it runs to the end and publishes nothing.
 std::int32_t CopyFolderPass(std::string_view source, std::string_view destination, bool subfolders,
-                            CopyProgress* progress);
+                            CopyProgress* progress, const PassOptions& options = {});
 
 // The number of threads a pass works with; 0 (the default) for one per core, within bounds.
 // One gives the pass of a single thread.

@@ -54,6 +54,47 @@ bool Pass::HandOn(Task& task, std::string_view sourcePath, std::string_view dest
     return true;
 }
 
+void Pass::NotCopied(std::int32_t count, std::string_view reason) {
+    notCopied_.fetch_add(count, std::memory_order_relaxed);
+    const std::lock_guard lock(reasonMutex_);
+    if (reason_.empty()) {
+        reason_.assign(reason);
+    }
+}
+
+void Pass::AttemptFailed(int error) {
+    attemptsFailed_.fetch_add(1, std::memory_order_relaxed);
+    if (platform::IsLostVolumeError(error)) {
+        volumeLost_.store(true, std::memory_order_relaxed);
+    }
+    // Without an error of the system the copy was refused by its own rule: the source or the
+    // target changed while it was decided on and copied.
+    NotCopied(1, error != 0 ? platform::FileErrorText(error) : "changed during the copy");
+}
+
+void Pass::FolderFailed(int error) {
+    if (platform::IsLostVolumeError(error)) {
+        volumeLost_.store(true, std::memory_order_relaxed);
+        NotCopied(0, platform::FileErrorText(error));
+    }
+}
+
+void Pass::Report(std::int32_t copied, PassFailures& failures) {
+    const std::int32_t attempts = attempts_.load();
+    // Copies handed to the batch that did not take their names: their data could not be made
+    // durable, or their target changed meanwhile.
+    const std::int32_t dropped = std::max(0, attempts - attemptsFailed_.load() - copied);
+    if (dropped > 0) {
+        NotCopied(dropped, "not written to the device");
+    }
+    failures.NotCopied = notCopied_.load();
+    {
+        const std::lock_guard lock(reasonMutex_);
+        failures.Reason = reason_;
+    }
+    failures.DestinationFailed = volumeLost_.load() || (attempts > 0 && copied == 0);
+}
+
 Released::~Released() {
     if (holding) {
         pass.Release(*std::exchange(holding, std::nullopt));
@@ -120,6 +161,14 @@ std::int32_t Pass::Run(std::string_view sourcePath, std::string_view destination
     task.destination = platform::Directory::Open(destinationPath);
     if (task.destination) {
         destinationRoot_ = IdentityOf(*task.destination);
+    }
+    // A group's destination is not trusted: nothing is opened through its links, whatever
+    // the walk decides.
+    if (SourceInGroupDestination()) {
+        source->RefuseLinks();
+    }
+    if (task.destination && DestinationInGroupDestination()) {
+        task.destination->RefuseLinks();
     }
     task.fresh = created > 0 && task.destination;
     task.path.push_back(IdentityOf(*source));

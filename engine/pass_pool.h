@@ -50,9 +50,10 @@ struct Released {
 // queue longer than a moment and the queue never holds more than there are threads.
 class Pass {
 public:
-    Pass(bool subfolders, CopyProgress* progress)
+    Pass(bool subfolders, CopyProgress* progress, const PassOptions& options)
         : subfolders_(subfolders),
           progress_(progress),
+          options_(options),
           batch_(progress != nullptr ? &progress->FilesCopied : nullptr,
                  progress != nullptr ? &progress->Continue : nullptr) {}
 
@@ -60,6 +61,7 @@ public:
 
     const bool subfolders_;
     CopyProgress* const progress_;
+    const PassOptions options_;
     std::optional<Identity> destinationRoot_;
     CopyBatch batch_;
     std::atomic<std::int32_t> copied_{0};
@@ -69,6 +71,24 @@ public:
                (progress_ == nullptr || progress_->Continue.load(std::memory_order_relaxed));
     }
     void Counted(int named) { copied_.fetch_add(named, std::memory_order_relaxed); }
+
+    // Which sides of the pass lie in a group's destination, where no link is followed.
+    bool SourceInGroupDestination() const {
+        return options_.Destination == GroupDestination::kPassSource;
+    }
+    bool DestinationInGroupDestination() const {
+        return options_.Destination == GroupDestination::kPassDestination;
+    }
+
+    // What could not be copied. A copy is an attempt once handed to the batch; one that fails
+    // there gives its reason from the platform's last error.
+    void NotCopied(std::int32_t count, std::string_view reason);
+    void Attempted() { attempts_.fetch_add(1, std::memory_order_relaxed); }
+    void AttemptFailed(int error);
+    // A destination folder that could not be made for this error.
+    void FolderFailed(int error);
+    // The failures of the whole pass, once it has returned `copied`.
+    void Report(std::int32_t copied, PassFailures& failures);
 
     // One thread at a time shows its paths, so that source and destination shown belong
     // together and the threads do not queue at the display.
@@ -96,6 +116,12 @@ private:
     void RunTask(Walker& walker, Task& task);
 
     std::atomic<bool> abandoned_{false};
+    std::atomic<std::int32_t> attempts_{0};
+    std::atomic<std::int32_t> attemptsFailed_{0};
+    std::atomic<std::int32_t> notCopied_{0};
+    std::atomic<bool> volumeLost_{false};
+    std::mutex reasonMutex_;
+    std::string reason_;  // of the first failure
     std::atomic<int> display_{-1};
     FolderTurns turns_{[this] { return Continue(); }};
 

@@ -8,6 +8,13 @@
 
 namespace tarnwick::pass {
 
+namespace {
+
+constexpr std::string_view kPathTooLong = "path longer than 2,047 characters";
+constexpr std::string_view kLinkInDestination = "a link, which is not followed";
+
+}  // namespace
+
 // Lists one source folder and handles its entries in the order the file system gives them.
 void Walker::Folder(platform::Directory& source, const Target destination) {
     const std::size_t sourceLength = source_.size();
@@ -30,6 +37,7 @@ void Walker::Folder(platform::Directory& source, const Target destination) {
         Join(destination_, destinationLength, *entry);
         // A longer path would not fit: passed over, never cut short into another path.
         if (source_.size() > kMaxPathLength || destination_.size() > kMaxPathLength) {
+            pass_.NotCopied(1, kPathTooLong);
             continue;
         }
         Publish(source_, destination_);
@@ -39,6 +47,9 @@ void Walker::Folder(platform::Directory& source, const Target destination) {
         }
         Entry(source, destination, source.LastKind());
     }
+    if (source.LeftOut() > 0) {
+        pass_.NotCopied(static_cast<std::int32_t>(source.LeftOut()), "name with a backslash");
+    }
     source_.resize(sourceLength);
     destination_.resize(destinationLength);
 }
@@ -46,9 +57,15 @@ void Walker::Folder(platform::Directory& source, const Target destination) {
 void Walker::Entry(platform::Directory& source, const Target destination,
                    platform::EntryKind kind) {
     std::optional<platform::FindData> data;
+    bool link = false;
     if (kind == platform::EntryKind::kUnknown) {
         data = source.Lookup(name_);
         if (!data) {
+            return;
+        }
+        link = (data->attributes & platform::kAttributeReparsePoint) != 0;
+        if (link && pass_.SourceInGroupDestination()) {
+            pass_.NotCopied(1, kLinkInDestination);  // nothing is read through it
             return;
         }
         // Behind a link: opening a FIFO or a device to copy it could wait or do harm.
@@ -65,7 +82,7 @@ void Walker::Entry(platform::Directory& source, const Target destination,
         if (!pass_.subfolders_) {
             return;
         }
-        Subfolder(source, destination);
+        Subfolder(source, destination, link);
         // The subfolder's pass pointed the display at its own paths.
         Publish(source_, destination_);
         return;
@@ -84,6 +101,11 @@ void Walker::Entry(platform::Directory& source, const Target destination,
             pass_.Counted(batch.Commit());
         }
         existing = destination.folder->Lookup(name_);
+        if (existing && (existing->attributes & platform::kAttributeReparsePoint) != 0 &&
+            pass_.DestinationInGroupDestination()) {
+            pass_.NotCopied(1, kLinkInDestination);  // nothing is written through it
+            return;
+        }
     }
     if (existing) {
         if (!data) {
@@ -101,8 +123,15 @@ void Walker::Entry(platform::Directory& source, const Target destination,
     // refuses to replace whatever appears in the meantime.
     const std::optional<platform::FileTime> sourceTime =
         data ? std::optional(data->lastWriteTime) : std::nullopt;
-    switch (batch.Add(writer_, source, name_, *destination.folder, name_, !existing, sourceTime,
-                      existing ? &*existing : nullptr)) {
+    pass_.Attempted();
+    platform::ClearFileError();
+    const CopyBatch::Added added =
+        batch.Add(writer_, source, name_, *destination.folder, name_, !existing, sourceTime,
+                  existing ? &*existing : nullptr);
+    if (added == CopyBatch::Added::kFailed) {
+        pass_.AttemptFailed(platform::LastFileError());
+    }
+    switch (added) {
         case CopyBatch::Added::kNamed:
             pass_.Counted(1);
             break;
@@ -131,18 +160,27 @@ bool Walker::GiveDescriptorsBack() {
 // The pass of one subfolder, here or on an idle thread. A subfolder that cannot be listed
 // (or leads back onto the current path), or whose destination folder cannot be made, is
 // passed over. The destination folder is opened or made here, in the listing's order.
-void Walker::Subfolder(platform::Directory& parent, const Target parentDestination) {
+void Walker::Subfolder(platform::Directory& parent, const Target parentDestination, bool link) {
     if (!PublishFolderStart()) {
+        pass_.NotCopied(1, kPathTooLong);
         return;
     }
-    auto source = parent.OpenChild(name_);
+    // In a group's destination a folder is opened only where it is no link.
+    const bool followSourceLinks = !pass_.SourceInGroupDestination();
+    auto source = parent.OpenChild(name_, followSourceLinks);
     if (!source && GiveDescriptorsBack()) {
-        source = parent.OpenChild(name_);
+        source = parent.OpenChild(name_, followSourceLinks);
     }
     if (!source || OnCurrentPath(IdentityOf(*source))) {
         return;
     }
+    // A link in the source leads anywhere: never up into a folder that holds this one (".."
+    // "/", the home folder), which would copy the whole disk, nor into the kernel's own files.
+    if (link && (source->Contains(parent) || source->OnPseudoFileSystem())) {
+        return;
+    }
 
+    const bool followLinks = !pass_.DestinationInGroupDestination();
     std::optional<platform::Directory> destination;
     bool fresh = false;
     if (const platform::Directory* const folder = parentDestination.folder) {
@@ -152,24 +190,39 @@ void Walker::Subfolder(platform::Directory& parent, const Target parentDestinati
             if (pass_.batch_.MayHold(*folder, name_)) {
                 pass_.Counted(pass_.batch_.Commit());
             }
-            destination = folder->OpenChild(name_);
+            destination = folder->OpenChild(name_, followLinks);
             if (!destination && GiveDescriptorsBack()) {
-                destination = folder->OpenChild(name_);
+                destination = folder->OpenChild(name_, followLinks);
+            }
+            // (Where links are not followed, only a name that did not open may be one.)
+            if ((followLinks || !destination) && folder->IsLink(name_)) {
+                // In the group's destination nothing is written through a link; in its source
+                // (the way back of a Merge) not up into a folder that holds this one.
+                if (!followLinks || !destination || destination->Contains(*folder) ||
+                    destination->OnPseudoFileSystem()) {
+                    pass_.NotCopied(1, kLinkInDestination);
+                    return;
+                }
             }
         }
         if (!destination && folder->MakeChild(name_)) {
-            destination = folder->OpenChild(name_);
+            destination = folder->OpenChild(name_, followLinks);
             fresh = true;
         }
     }
     if (!destination) {
         // The rare road (something in the way, no permission, no parent): decided exactly
         // as for a path.
+        platform::ClearFileError();
         const std::int32_t created = CreateFolderPath(destination_);
         if (created < 0) {
+            pass_.FolderFailed(platform::LastFileError());
             return;
         }
         destination = platform::Directory::Open(destination_);
+        if (destination && !followLinks) {
+            destination->RefuseLinks();
+        }
         fresh = created > 0;
     }
     fresh = fresh && destination.has_value();

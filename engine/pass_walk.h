@@ -123,7 +123,9 @@ private:
     // The pass of one subfolder, here or on an idle thread. A subfolder that cannot be listed
     // (or leads back onto the current path), or whose destination folder cannot be made, is
     // passed over. The destination folder is opened or made here, in the listing's order.
-    void Subfolder(platform::Directory& parent, const Target parentDestination);
+    // `link`: the entry is a link in the group's source; it is not followed up into a folder
+    // that holds the one being walked, nor into a pseudo file system.
+    void Subfolder(platform::Directory& parent, const Target parentDestination, bool link);
     // Where the last call failed for want of descriptors, names the waiting copies to give
     // theirs back and answers true: the call is worth trying again.
     bool GiveDescriptorsBack();

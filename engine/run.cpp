@@ -21,6 +21,11 @@ std::string Quoted(std::string_view path) {
     return quoted;
 }
 
+// "1 file", "2 files".
+std::string FileCount(std::int32_t count) {
+    return std::to_string(count) + (count > 1 ? " files" : " file");
+}
+
 }  // namespace
 
 RunOutcome SyncRun::RunSync(const FolderEntryReader& read, const std::set<int>* only) {
@@ -45,9 +50,11 @@ RunOutcome SyncRun::RunSync(const FolderEntryReader& read, const std::set<int>* 
                     sourcePath = path;
                 } else {
                     destinationPath = path;
-                    total += SyncPair(sourcePath, destinationPath, subfolders);
+                    total += SyncPair(sourcePath, destinationPath, subfolders,
+                                      GroupDestination::kPassDestination);
                     if (merge) {
-                        total += SyncPair(destinationPath, sourcePath, subfolders);
+                        total += SyncPair(destinationPath, sourcePath, subfolders,
+                                          GroupDestination::kPassSource);
                     }
                 }
             }
@@ -69,6 +76,11 @@ RunOutcome SyncRun::RunSync(const FolderEntryReader& read, const std::set<int>* 
     } catch (...) {
         LogError(" The synchronization stopped after an unexpected error.");
     }
+    // A run that was stopped says so; its total stays what was copied before the stop.
+    if (!progress_.Continue) {
+        LogMessage("Cancelled ", DateTimeText(),
+                   " The synchronization was stopped before its end.");
+    }
     sink_.Ending(total);
     progress_.SourcePath.Set(std::nullopt);
     progress_.DestinationPath.Set(std::nullopt);
@@ -80,19 +92,41 @@ RunOutcome SyncRun::RunSync(const FolderEntryReader& read, const std::set<int>* 
     return {total, errors_};
 }
 
-std::int32_t SyncRun::SyncPair(const std::string& from, const std::string& to, bool subfolders) {
+std::int32_t SyncRun::SyncPair(const std::string& from, const std::string& to, bool subfolders,
+                               GroupDestination groupDestination) {
     LogMessage("Synchronising from ", Quoted(from), " to ", Quoted(to));
-    const std::int32_t result = SyncFolders(from, to, subfolders, progress_);
+    PassFailures failures;
+    const std::int32_t result =
+        SyncFolders(from, to, subfolders, progress_, {groupDestination, &failures});
     if (result == -1) {
         LogError(" The folder ", Quoted(from), " was not found.");
-    } else if (result == -2) {
-        LogError(" The folder ", Quoted(to), " was not found.");
-    } else if (result > 0) {
-        const std::string count = std::to_string(result) + (result > 1 ? " files" : " file");
-        LogMessage(count, " copied.");
-        return result;
+        return 0;
     }
-    return 0;
+    if (result == -2) {
+        LogError(" The folder ", Quoted(to), " was not found.");
+        return 0;
+    }
+    if (result > 0) {
+        LogMessage(FileCount(result), " copied.");
+    }
+    if (failures.NotCopied > 0 || failures.DestinationFailed) {
+        LogFailures(to, failures);
+    }
+    return result;
+}
+
+// "3 files could not be copied to "E:\Backup" (read-only file system)."; an error when the
+// destination itself failed, so that the log window opens.
+void SyncRun::LogFailures(const std::string& to, const PassFailures& failures) {
+    const std::string what = failures.NotCopied > 0
+                                 ? FileCount(failures.NotCopied) + " could not be copied to "
+                                 : std::string("Files could not be copied to ");
+    const std::string reason = failures.Reason.empty() ? "." : " (" + failures.Reason + ").";
+    if (failures.DestinationFailed) {
+        LogError(" " + what, Quoted(to), reason);
+    } else {
+        LogMessage(what, Quoted(to), reason);
+    }
 }
 
 void SyncRun::LogLine(std::string_view text) {

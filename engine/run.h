@@ -65,7 +65,9 @@ public:
     void LogEnd();
 
 private:
-    std::int32_t SyncPair(const std::string& from, const std::string& to, bool subfolders);
+    std::int32_t SyncPair(const std::string& from, const std::string& to, bool subfolders,
+                          GroupDestination groupDestination);
+    void LogFailures(const std::string& to, const PassFailures& failures);
 
     CopyProgress& progress_;
     RunSink& sink_;

@@ -541,7 +541,8 @@ void TForm1::FormShow() {
 
 void TForm1::closeEvent(QCloseEvent* event) {
     FormClose();
-    StopRunAndWait();
+    // A worker held by a volume that stopped answering does not keep the program open.
+    StopRunAndWait(std::chrono::seconds(2));
     QMainWindow::closeEvent(event);
 }
 

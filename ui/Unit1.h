@@ -5,6 +5,8 @@
 #include <QMainWindow>
 #include <QPointer>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -57,6 +59,13 @@ void OpenHelpPage(const char* page, QWidget* owner = nullptr);
 // Test seam: makes the start of the synchronisation thread fail as when the system refuses a
 // new thread. Only tests call this.
 void SetSyncThreadStartFailsForTesting(bool fails);
+
+// What closing the program does with a run's worker that has not stopped within two seconds of
+// being told to (a volume that stopped answering holds it in the kernel): by default the process
+// ends at once, since nothing needs saving and unfinished copies are only temporary files. Tests
+// give a function that returns; the close then waits for the worker after all. Empty restores the
+// default.
+void SetStuckWorkerEndForTesting(std::function<void()> end);
 
 class TForm1 : public QMainWindow {
     Q_OBJECT
@@ -191,6 +200,7 @@ private:
     Q_INVOKABLE void DrainPosted();
     Q_INVOKABLE void WorkerEnded();
     Q_INVOKABLE void OpenLogAfterError();
+    bool UnseenErrorLine() const;
 
     class WindowRunSink;
 
@@ -198,7 +208,9 @@ private:
     // The user-interface side of a run's end: the fields, the count and the buttons.
     void EndRun(std::int32_t total);
     void ShowStartButton(bool start);
-    void StopRunAndWait();
+    // Tells the worker to stop and waits for it: without `limit` as long as it takes; with it, at
+    // most that long before the program ends (see SetStuckWorkerEndForTesting).
+    void StopRunAndWait(std::optional<std::chrono::milliseconds> limit = std::nullopt);
     void PlaceListButtons();
     // Lets the two lists take dropped folders.
     void InstallFolderDrops();
@@ -208,6 +220,14 @@ private:
     QObject* dropFilter2_ = nullptr;
 
     std::thread worker_;
+    // Set by the worker as its last act, so that a close can wait for it with a time limit.
+    std::mutex endedMutex_;
+    std::condition_variable endedChanged_;
+    bool workerEnded_ = false;
+    // Error lines that reached the log during the run, and how many of them the log window had
+    // when it was last opened: it opens again by itself only for a newer one.
+    int errorLines_ = 0;
+    int errorLinesSeen_ = 0;
     std::mutex postedMutex_;
     std::deque<std::function<void()>> posted_;
     bool centred_ = false;

@@ -61,6 +61,7 @@ void TForm1::Copythisapplicatio1Click() {
 
 void TForm1::Log1Click() {
     if (Form2 != nullptr) {
+        errorLinesSeen_ = errorLines_;
         Form2->exec();
     }
 }

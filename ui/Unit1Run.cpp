@@ -10,6 +10,8 @@
 #include <QPushButton>
 #include <QTimer>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <system_error>
 #include <utility>
@@ -26,6 +28,19 @@ std::atomic<bool> SyncErrorFlag{false};
 namespace {
 
 bool gThreadStartFails = false;
+std::function<void()> gStuckWorkerEnd;
+
+// The program ends without waiting for a worker that the kernel holds: the settings are written
+// as they change, and what the worker had not finished lies under temporary names that the next
+// run removes.
+void EndWithStuckWorker() {
+    if (gStuckWorkerEnd) {
+        gStuckWorkerEnd();
+        return;
+    }
+    std::fflush(nullptr);
+    std::_Exit(0);
+}
 
 }  // namespace
 
@@ -33,7 +48,11 @@ void SetSyncThreadStartFailsForTesting(bool fails) {
     gThreadStartFails = fails;
 }
 
-void TForm1::StopRunAndWait() {
+void SetStuckWorkerEndForTesting(std::function<void()> end) {
+    gStuckWorkerEnd = std::move(end);
+}
+
+void TForm1::StopRunAndWait(std::optional<std::chrono::milliseconds> limit) {
     if (!worker_.joinable()) {
         return;
     }
@@ -43,6 +62,13 @@ void TForm1::StopRunAndWait() {
     const bool showWait = qobject_cast<QGuiApplication*>(QCoreApplication::instance()) != nullptr;
     if (showWait) {
         QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    }
+    if (limit) {
+        std::unique_lock lock(endedMutex_);
+        if (!endedChanged_.wait_for(lock, *limit, [this] { return workerEnded_; })) {
+            lock.unlock();
+            EndWithStuckWorker();
+        }
     }
     worker_.join();
     if (showWait) {
@@ -76,6 +102,9 @@ void TForm1::btnStartClick() {
     // worker has begun is not undone by it.
     Progress.Continue = true;
     bbtnStart->setEnabled(false);
+    errorLines_ = 0;
+    errorLinesSeen_ = 0;
+    workerEnded_ = false;  // no worker runs now
     try {
         if (gThreadStartFails) {
             throw std::system_error(
@@ -108,7 +137,7 @@ void TForm1::Timer1Timer() {
         Edit2->setText(ToQt(*destination));
         lblCount->setText(QString::number(Progress.FilesCopied.load()));
     }
-    if (SyncErrorFlag && Form2 != nullptr && !Form2->isVisible()) {
+    if (UnseenErrorLine()) {
         // Opened from the event loop rather than from inside this tick, so that the timer goes on
         // ticking behind the modal window.
         QMetaObject::invokeMethod(this, "OpenLogAfterError", Qt::QueuedConnection);
@@ -117,13 +146,19 @@ void TForm1::Timer1Timer() {
 
 void TForm1::TimerErrorTimer() {
     TimerError->stop();
-    if (SyncErrorFlag && Form2 != nullptr && !Form2->isVisible()) {
-        OpenLogAfterError();
-    }
+    OpenLogAfterError();
+}
+
+// An error line has reached the log since the log window was last opened, and the window is
+// closed. A user who closed the log during a run can so reach Cancel; a new error opens it again.
+bool TForm1::UnseenErrorLine() const {
+    return SyncErrorFlag && errorLines_ > errorLinesSeen_ && Form2 != nullptr &&
+           !Form2->isVisible();
 }
 
 void TForm1::OpenLogAfterError() {
-    if (Form2 != nullptr && !Form2->isVisible()) {
+    if (UnseenErrorLine()) {
+        errorLinesSeen_ = errorLines_;
         Form2->exec();
     }
 }
@@ -174,6 +209,11 @@ void TForm1::SyncThread(TForm1* form) {
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     QMetaObject::invokeMethod(form, "WorkerEnded", Qt::QueuedConnection);
+    {
+        const std::lock_guard lock(form->endedMutex_);
+        form->workerEnded_ = true;
+    }
+    form->endedChanged_.notify_all();
 }
 
 // The run's log lines and window changes are posted to the user-interface thread.
@@ -197,6 +237,7 @@ public:
     void ErrorRaised() override {
         SyncErrorFlag = true;
         form_.Post([&form = form_] {
+            ++form.errorLines_;
             if (!form.TimerError->isActive()) {
                 form.TimerError->start();
             }

@@ -285,8 +285,13 @@ std::optional<TemporaryCopy> TemporaryCopy::Write(const Directory& from, const s
     if (!failIfExists) {
         struct stat target {};
         if (StatFollowing(toFd, toName.c_str(), target)) {
-            if (S_ISDIR(target.st_mode) ||
-                (!S_ISLNK(target.st_mode) && DeniesWrite(target, toFd, toName.c_str()))) {
+            // The reason is left in errno for the caller's report.
+            if (S_ISDIR(target.st_mode)) {
+                errno = EISDIR;
+                return std::nullopt;
+            }
+            if (!S_ISLNK(target.st_mode) && DeniesWrite(target, toFd, toName.c_str())) {
+                errno = EACCES;
                 return std::nullopt;
             }
             if (decidedOn != nullptr &&
@@ -306,7 +311,8 @@ std::optional<TemporaryCopy> TemporaryCopy::Write(const Directory& from, const s
 
     // O_NONBLOCK: opening a FIFO must not wait for a writer. Only regular files are copied.
     const UniqueFd in(
-        RetryOpenAt(from.NativeHandle(), name.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY));
+        RetryOpenAt(from.NativeHandle(), name.c_str(),
+                    O_RDONLY | O_NONBLOCK | O_NOCTTY | (from.RefusesLinks() ? O_NOFOLLOW : 0)));
     if (!in.valid()) {
         return std::nullopt;
     }

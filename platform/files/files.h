@@ -18,6 +18,8 @@ inline constexpr std::uint32_t kAttributeDirectory = 0x10;
 // FIFOs, sockets and device nodes: entries with no contents to copy, which a copy never opens.
 inline constexpr std::uint32_t kAttributeDevice = 0x40;
 inline constexpr std::uint32_t kAttributeNormal = 0x80;
+// The entry itself is a link (its other attributes and time are those of what it leads to).
+inline constexpr std::uint32_t kAttributeReparsePoint = 0x400;
 
 // What a listing or a lookup tells about one entry. Links are followed: a link to a folder is a
 // folder with the target's time; a link that leads nowhere is reported with its own time.
@@ -53,15 +55,32 @@ public:
 
     // Opens the folder a drive path names (links followed). nullopt when it cannot be listed.
     static std::optional<Directory> Open(std::string_view drivePath);
-    // Opens a subfolder by name (links followed).
-    std::optional<Directory> OpenChild(const std::string& name) const;
+    // Opens a subfolder by name; links are followed unless `followLinks` is false (then a link
+    // is not opened).
+    std::optional<Directory> OpenChild(const std::string& name, bool followLinks = true) const;
+    // Whether the entry `name` is itself a link.
+    bool IsLink(const std::string& name) const;
+    // From now on nothing is opened through a link among this folder's entries: no subfolder
+    // (OpenChild), no file to copy from (CopyFileAt and the copies of a batch). Its subfolders
+    // inherit the rule. For a folder whose contents are not trusted (a stick, a share).
+    void RefuseLinks() { refusesLinks_ = true; }
+    bool RefusesLinks() const { return refusesLinks_; }
+    // Whether this folder is `folder` or contains it, however deep (told by walking up from
+    // `folder` through its real parents).
+    bool Contains(const Directory& folder) const;
+    // Whether this folder lies on a file system of the kernel's own that holds no user files
+    // (proc, sysfs, devtmpfs, cgroup and the like).
+    bool OnPseudoFileSystem() const;
 
     // The next entry's name, in the order the file system gives them, "." and ".." left out,
-    // names that hold a backslash passed over. The view is valid until the next call.
+    // names that hold a backslash passed over (counted in LeftOut). The view is valid until the
+    // next call.
     // nullopt at the end of the listing.
     std::optional<std::string_view> Next();
     // What the listing said about the entry Next() returned last.
     EntryKind LastKind() const { return lastKind_; }
+    // Names the listing passed over so far because a drive path cannot hold them.
+    std::uint32_t LeftOut() const { return leftOut_; }
 
     // Looks a name up in this folder by the file system's own rules (links followed).
     std::optional<FindData> Lookup(const std::string& name) const;
@@ -131,6 +150,8 @@ private:
     std::size_t listingEnd_ = 0;
     bool listingDone_ = false;
     EntryKind lastKind_ = EntryKind::kUnknown;
+    std::uint32_t leftOut_ = 0;
+    bool refusesLinks_ = false;
     mutable bool identityKnown_ = false;
     mutable std::uint64_t device_ = 0;
     mutable std::uint64_t inode_ = 0;
@@ -186,5 +207,13 @@ bool CreateDirectory(std::string_view drivePath);
 // Renames a file or folder; never replaces an existing entry of the new name. Where the file
 // system ignores case, a new name that differs only in case is the entry itself and is taken.
 bool MoveFile(std::string_view fromDrivePath, std::string_view toDrivePath);
+
+// The error of the last file operation of this thread that failed (0: none since ClearFileError),
+// its text in the system's words, lower case ("read-only file system"), and whether it says that
+// the volume itself is gone or no longer answers (a pulled stick, a dead driver, a lost share).
+void ClearFileError();
+int LastFileError();
+std::string FileErrorText(int error);
+bool IsLostVolumeError(int error);
 
 }  // namespace tarnwick::platform

@@ -2,17 +2,20 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
+#include <cstring>
 #include <memory>
 #include <stdexcept>
 #include <utility>
 
 #include "platform/files/files.h"
 #include "platform/files/files_linux.h"
+#include "platform/unique_fd.h"
 #include "platform/volumes/drives.h"
 
 namespace tarnwick::platform {
@@ -130,10 +133,18 @@ namespace {
 std::optional<FindData> StatAt(int dirFd, const char* path, std::string_view name,
                                FatClockCache& clocks) {
     struct stat st {};
-    if (!StatFollowing(dirFd, path, st)) {
+    if (!StatOne(dirFd, path, AT_SYMLINK_NOFOLLOW, st)) {
         return std::nullopt;
     }
+    const bool link = S_ISLNK(st.st_mode);
+    struct stat target {};
+    if (link && StatOne(dirFd, path, 0, target)) {
+        st = target;
+    }
     FindData data = MakeFindData(st, name);
+    if (link) {
+        data.attributes |= kAttributeReparsePoint;
+    }
     data.lastWriteTime = clocks.Reading(data.device, data.lastWriteTime);
     return data;
 }
@@ -278,6 +289,8 @@ Directory& Directory::operator=(Directory&& other) noexcept {
         listingEnd_ = other.listingEnd_;
         listingDone_ = other.listingDone_;
         lastKind_ = other.lastKind_;
+        leftOut_ = other.leftOut_;
+        refusesLinks_ = other.refusesLinks_;
         identityKnown_ = other.identityKnown_;
         device_ = other.device_;
         inode_ = other.inode_;
@@ -347,16 +360,19 @@ std::atomic<std::uint64_t> gDirectoryIds{0};
 
 Directory::Directory(int fd) : fd_(fd), id_(gDirectoryIds.fetch_add(1) + 1) {}
 
-std::optional<Directory> Directory::OpenChild(const std::string& name) const {
+std::optional<Directory> Directory::OpenChild(const std::string& name, bool followLinks) const {
     if (fd_ < 0 || !IsPlainName(name)) {
         return std::nullopt;
     }
-    const int fd = RetryOpenAt(fd_, name.c_str(), O_RDONLY | O_DIRECTORY);
+    const bool noFollow = refusesLinks_ || !followLinks;
+    const int fd =
+        RetryOpenAt(fd_, name.c_str(), O_RDONLY | O_DIRECTORY | (noFollow ? O_NOFOLLOW : 0));
     if (fd < 0) {
         return std::nullopt;
     }
     Directory child(fd);
     child.clocks_ = clocks_;  // a subfolder is nearly always on the same volume
+    child.refusesLinks_ = refusesLinks_;
     return child;
 }
 
@@ -387,7 +403,11 @@ std::optional<std::string_view> Directory::Next() {
         const auto* entry = reinterpret_cast<const dirent64*>(listing_.get() + listingPosition_);
         listingPosition_ += entry->d_reclen;
         const std::string_view name = entry->d_name;
-        if (IsDotOrDotDot(name) || name.find('\\') != std::string_view::npos) {
+        if (IsDotOrDotDot(name)) {
+            continue;
+        }
+        if (name.find('\\') != std::string_view::npos) {
+            ++leftOut_;
             continue;
         }
         switch (entry->d_type) {
@@ -430,6 +450,115 @@ bool Directory::LastIsFolder(std::string_view name) const {
             const auto data = Lookup(std::string(name));
             return data && (data->attributes & kAttributeDirectory) != 0;
         }
+        default:
+            return false;
+    }
+}
+
+bool Directory::IsLink(const std::string& name) const {
+    struct stat st {};
+    return fd_ >= 0 && IsPlainName(name) && StatOne(fd_, name.c_str(), AT_SYMLINK_NOFOLLOW, st) &&
+           S_ISLNK(st.st_mode);
+}
+
+bool Directory::Contains(const Directory& folder) const {
+    if (fd_ < 0 || !folder.IsOpen()) {
+        return false;
+    }
+    struct stat self {};
+    if (::fstat(fd_, &self) != 0) {
+        return false;
+    }
+    // Up through "..": the real parents, also of a folder reached through a link.
+    UniqueFd current(::fcntl(folder.fd_, F_DUPFD_CLOEXEC, 0));
+    for (int depth = 0; current.valid() && depth < 4096; ++depth) {
+        struct stat here {};
+        if (::fstat(current.get(), &here) != 0) {
+            return false;
+        }
+        if (here.st_dev == self.st_dev && here.st_ino == self.st_ino) {
+            return true;
+        }
+        UniqueFd parent(RetryOpenAt(current.get(), "..", O_RDONLY | O_DIRECTORY));
+        struct stat above {};
+        if (!parent.valid() || ::fstat(parent.get(), &above) != 0 ||
+            (above.st_dev == here.st_dev && above.st_ino == here.st_ino)) {
+            return false;  // the root: its parent is itself
+        }
+        current = std::move(parent);
+    }
+    return false;
+}
+
+bool Directory::OnPseudoFileSystem() const {
+    struct statfs fs {};
+    if (fd_ < 0 || ::fstatfs(fd_, &fs) != 0) {
+        return false;
+    }
+    switch (static_cast<unsigned long>(fs.f_type)) {
+        case 0x9fa0:      // proc
+        case 0x62656572:  // sysfs
+        case 0x1cd1:      // devpts
+        case 0x27e0eb:    // cgroup
+        case 0x63677270:  // cgroup2
+        case 0x64626720:  // debugfs
+        case 0x74726163:  // tracefs
+        case 0x73636673:  // securityfs
+        case 0x6165676c:  // pstore
+        case 0xcafe4a11:  // bpf
+        case 0x62656570:  // configfs
+        case 0x19800202:  // mqueue
+        case 0x42494e4d:  // binfmt_misc
+        case 0xf97cff8c:  // selinuxfs
+        case 0xde5e81e4:  // efivarfs
+        case 0x65735543:  // fusectl
+        case 0x6e736673:  // nsfs
+            return true;
+        default:
+            break;
+    }
+    // devtmpfs says it is tmpfs; it is the file system mounted on /dev.
+    struct stat self {};
+    struct stat dev {};
+    return fs.f_type == 0x01021994 && ::fstat(fd_, &self) == 0 && ::stat("/dev", &dev) == 0 &&
+           self.st_dev == dev.st_dev;
+}
+
+void ClearFileError() {
+    errno = 0;
+}
+
+int LastFileError() {
+    return errno;
+}
+
+std::string FileErrorText(int error) {
+    std::string text = std::strerror(error);
+    // The system's sentence as a phrase: "Read-only file system" becomes "read-only file system".
+    if (!text.empty() && text[0] >= 'A' && text[0] <= 'Z' &&
+        (text.size() < 2 || !(text[1] >= 'A' && text[1] <= 'Z'))) {
+        text[0] = static_cast<char>(text[0] - 'A' + 'a');
+    }
+    return text;
+}
+
+bool IsLostVolumeError(int error) {
+    switch (error) {
+        case ENOTCONN:  // a FUSE driver that died
+        case ENODEV:
+        case ENXIO:
+        case ENOMEDIUM:
+        case EIO:        // a device that fails or was pulled
+        case ESTALE:     // a share that lost the files
+        case ETIMEDOUT:  // a share that stopped answering
+        case EHOSTDOWN:
+        case EHOSTUNREACH:
+        case ENETDOWN:
+        case ENETUNREACH:
+        case ECONNRESET:
+        case ECONNABORTED:
+        case ESHUTDOWN:
+            return true;
         default:
             return false;
     }

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <csignal>
 #include <filesystem>
@@ -251,6 +252,94 @@ TEST_F(CopyPassTest, LinksAreFollowedButNeverInCircles) {
     EXPECT_FALSE(fs::exists(dst_ / "loop1"));
 }
 
+// Every file below `root` but those below the folders left out, with its contents and time.
+std::map<std::string, std::pair<std::string, platform::FileTime>> Snapshot(
+    const fs::path& root, const std::vector<fs::path>& leftOut) {
+    std::map<std::string, std::pair<std::string, platform::FileTime>> files;
+    for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator();
+         ++it) {
+        if (std::find(leftOut.begin(), leftOut.end(), it->path()) != leftOut.end()) {
+            it.disable_recursion_pending();
+        } else if (it->is_symlink() || !it->is_regular_file()) {
+            files[it->path().string()] = {it->is_directory() ? "folder" : "link", 0};
+        } else {
+            files[it->path().string()] = {ReadFile(it->path()), LastWrite(it->path())};
+        }
+    }
+    return files;
+}
+
+// A destination (a stick, a share) holds links to places outside it, where the source has a
+// folder and files of the same names: neither pass of a Merge writes or reads through them.
+TEST_F(CopyPassTest, LinksInAGroupsDestinationAreNeitherWrittenNorReadThrough) {
+    const fs::path outside = f_ / "Outside";
+    WriteFile(outside / "authorized_keys", "the user's own keys", kBaseTime);
+    WriteFile(outside / "id_rsa", "private key", kBaseTime);
+    WriteFile(src_ / "x" / "authorized_keys", "a stranger's key", kBaseTime + 100 * kOneSecond);
+    WriteFile(src_ / "notes.txt", "newer notes", kBaseTime + 100 * kOneSecond);
+    WriteFile(src_ / "a.txt", "a", kBaseTime);
+    fs::create_directories(dst_);
+    fs::create_directory_symlink(outside, dst_ / "x");
+    fs::create_symlink(outside / "authorized_keys", dst_ / "notes.txt");
+    fs::create_symlink(outside / "id_rsa", dst_ / "secret");
+    fs::create_directory_symlink(outside, dst_ / "y");
+    // The source's own link up: the way back must not write through it either.
+    fs::create_directory_symlink("..", src_ / "up");
+    WriteFile(dst_ / "up" / "planted.txt", "planted", kBaseTime);
+    const auto before = Snapshot(e_.parent_path(), {src_, dst_});
+
+    PassFailures forward;
+    EXPECT_EQ(SyncFolders("E:\\Src", "F:\\Dst", true, progress_, {{}, &forward}), 1);
+    EXPECT_EQ(ReadFile(dst_ / "a.txt"), "a");
+    EXPECT_EQ(forward.NotCopied, 2);  // x and notes.txt
+    EXPECT_EQ(forward.Reason, "a link, which is not followed");
+    EXPECT_FALSE(forward.DestinationFailed);
+
+    PassFailures back;
+    EXPECT_EQ(
+        SyncFolders("F:\\Dst", "E:\\Src", true, progress_, {GroupDestination::kPassSource, &back}),
+        0);
+    EXPECT_EQ(back.NotCopied, 5);  // x, notes.txt, secret, y, up
+    EXPECT_FALSE(fs::exists(src_ / "secret"));
+    EXPECT_FALSE(fs::exists(src_ / "y"));
+    EXPECT_EQ(ReadFile(src_ / "notes.txt"), "newer notes");
+    EXPECT_EQ(Snapshot(e_.parent_path(), {src_, dst_}), before)
+        << "changed outside the two folders";
+}
+
+// A Wine prefix links its drive Z: to "/"; other links lead up to the folder's parents or into
+// the kernel's files. Only the source's own file and the linked folder elsewhere are copied; a
+// broken guard is stopped after a bound.
+TEST_F(CopyPassTest, ThreadingSourceLinksUpwardOrIntoPseudoFileSystemsAreNotFollowed) {
+    WriteFile(src_ / "a.txt", "a", kBaseTime);
+    WriteFile(f_ / "Elsewhere" / "o.txt", "o", kBaseTime);
+    fs::create_directories(src_ / ".wine" / "dosdevices");
+    fs::create_directory_symlink("/", src_ / ".wine" / "dosdevices" / "z:");
+    fs::create_directory_symlink("..", src_ / "link_up");
+    fs::create_directory_symlink(e_, src_ / "home");
+    fs::create_directory_symlink("/proc", src_ / "proc");
+    fs::create_directory_symlink("/sys/kernel", src_ / "sys");
+    fs::create_directory_symlink("/dev", src_ / "dev");
+    fs::create_directory_symlink(f_ / "Elsewhere", src_ / "elsewhere");
+    fs::create_directories(dst_);
+
+    std::atomic<bool> done{false};
+    std::thread bound([&] {
+        while (!done && progress_.FilesCopied < 100) {
+            std::this_thread::yield();
+        }
+        progress_.Continue = false;
+    });
+    PassFailures failures;
+    const std::int32_t copied = SyncFolders("E:\\Src", "F:\\Dst", true, progress_, {{}, &failures});
+    done = true;
+    bound.join();
+    EXPECT_EQ(copied, 2);
+    EXPECT_EQ(CountFiles(dst_), 2U);
+    EXPECT_EQ(ReadFile(dst_ / "elsewhere" / "o.txt"), "o");
+    EXPECT_EQ(failures.NotCopied, 0);
+}
+
 TEST_F(CopyPassTest, DestinationInsideTheSourceIsNotCopiedIntoItself) {
     WriteFile(src_ / "a.txt", "a", kBaseTime);
     WriteFile(src_ / "sub" / "b.txt", "b", kBaseTime);
@@ -268,7 +357,12 @@ TEST_F(CopyPassTest, SpecialFilesAndUnwritableNamesArePassedOver) {
     WriteFile(src_ / "star*and?.txt", "fine on Linux", kBaseTime);
     fs::create_directories(dst_);
 
-    EXPECT_EQ(Sync(), 2);  // the FIFO must not make the pass wait for a writer
+    PassFailures failures;
+    EXPECT_EQ(SyncFolders("E:\\Src", "F:\\Dst", true, progress_, {{}, &failures}), 2);
+    // The FIFO must not make the pass wait for a writer; the name a drive path cannot hold is
+    // told as not copied.
+    EXPECT_EQ(failures.NotCopied, 1);
+    EXPECT_EQ(failures.Reason, "name with a backslash");
     EXPECT_FALSE(fs::exists(dst_ / "fifo"));
     EXPECT_FALSE(fs::exists(dst_ / "back\\slash"));
     EXPECT_FALSE(fs::exists(dst_ / ".tarnwick-123-4.tmp"));
@@ -291,7 +385,10 @@ TEST_F(CopyPassTest, PathsBeyondTheLimitArePassedOverNotCutShort) {
     WriteFile(folder / std::string(room - 3, 'd') / "x", "x", kBaseTime);
     fs::create_directories(dst_);
 
-    EXPECT_EQ(Sync(), 1);
+    PassFailures failures;
+    EXPECT_EQ(SyncFolders("E:\\Src", "F:\\Dst", true, progress_, {{}, &failures}), 1);
+    EXPECT_EQ(failures.NotCopied, 2);
+    EXPECT_EQ(failures.Reason, "path longer than 2,047 characters");
     const fs::path copied = dst_ / folder.lexically_relative(src_);
     EXPECT_EQ(ReadFile(copied / std::string(room, 'f')), "fits");
     EXPECT_FALSE(fs::exists(copied / std::string(room + 1, 'g')));
@@ -329,10 +426,9 @@ TEST_F(CopyPassTest, ClearedContinueStopsBeforeTheFirstEntry) {
 }
 
 // The user-interface thread reads the record while the pass runs, and cancels it half-way.
-// Links in the destination lead several source folders into one destination folder: their
-// levels take turns there, so the pool of threads ends where one thread ends. Two folders that
-// lead into each other (each level waiting for the other's) must not hang the pass.
-TEST_F(CopyPassTest, ThreadingFoldersThatMeetInOneDestinationFolderTakeTurns) {
+// Links in the destination would lead several source folders into one destination folder, and
+// two folders into each other: nothing is written through them, on one thread as on eight.
+TEST_F(CopyPassTest, ThreadingLinksInTheDestinationLeadNowhere) {
     constexpr int kFiles = 30;
     const std::pair<const char*, int> folders[] = {{"a", 0}, {"b", 10}, {"c", 5}, {"d", 3}};
     for (const auto& [folder, seconds] : folders) {
@@ -376,8 +472,10 @@ TEST_F(CopyPassTest, ThreadingFoldersThatMeetInOneDestinationFolderTakeTurns) {
     }
     EXPECT_EQ(outcomes[1].first, outcomes[8].first);
     EXPECT_EQ(outcomes[1].second, outcomes[8].second);
-    EXPECT_EQ(outcomes[8].second["q/from-p"], "p");
-    EXPECT_EQ(outcomes[8].second["p/from-q"], "q");
+    const std::map<std::string, std::string>& files = outcomes[8].second;
+    EXPECT_EQ(outcomes[8].first, kFiles);
+    EXPECT_EQ(files.size(), std::size_t{kFiles}) << "only a's own files, in a";
+    EXPECT_EQ(files.at("a/n0"), "a");
 }
 
 TEST_F(CopyPassTest, ThreadingProgressIsReadAndCancelledFromAnotherThread) {

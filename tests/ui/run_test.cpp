@@ -1,5 +1,8 @@
 // The main window's synchronisation run: run log, progress, cancel, close, failures.
 // Every test that starts a worker has "Threading" in its name and runs under ThreadSanitizer too.
+#include <sys/mount.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -525,6 +528,51 @@ TEST_F(RunTest, ThreadingMissingFoldersWriteErrorLinesAndOpenTheLog) {
     EXPECT_FALSE(SyncErrorFlag);
 }
 
+// Files a pass could not copy get a line after its count: an ordinary line while the
+// destination took other copies, an error line that opens the log when it refused them all (a
+// volume remounted read-only; the bind mount needs root).
+TEST_F(RunTest, ThreadingFilesNotCopiedAreToldAndARefusingDestinationIsAnError) {
+    WriteFile(Native('D', "src/a.txt"), "a");
+    WriteFile(Native('D', "src/b.txt"), "b");
+    WriteFile(Native('E', "dst/b.txt"), "old");
+    testing::SetLastWrite(Native('E', "dst/b.txt"), testing::kBaseTime);
+    fs::permissions(Native('E', "dst/b.txt"), fs::perms::owner_read | fs::perms::group_read);
+    Store(1, 1, "D:\\src", false, true);
+    Store(1, 2, "E:\\dst");
+
+    RunToEnd();
+    QStringList lines = LogLines();
+    ASSERT_EQ(lines.size(), 8) << FromQt(lines.join('\n'));
+    EXPECT_EQ(lines[2], QString("1 file copied."));
+    EXPECT_EQ(lines[3], QString("1 file could not be copied to \"E:\\dst\" (permission denied)."));
+    EXPECT_FALSE(SyncErrorFlag);
+
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "a read-only volume needs root for its bind mount";
+    }
+    const std::string ro = Native('E', "ro");
+    fs::create_directories(ro);
+    ASSERT_EQ(mount(ro.c_str(), ro.c_str(), nullptr, MS_BIND, nullptr), 0);
+    const struct Unmount {
+        std::string path;
+        ~Unmount() { umount2(path.c_str(), MNT_DETACH); }
+    } unmount{ro};
+    ASSERT_EQ(mount(nullptr, ro.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr), 0);
+    Store(1, 2, "E:\\ro");
+
+    LogCloser closer(log_);
+    RunToEnd();
+    ASSERT_TRUE(WaitUntil([&] { return !form_->TimerError->isActive() && !log_.isVisible(); }));
+    lines = LogLines();
+    ASSERT_EQ(lines.size(), 7) << FromQt(lines.join('\n'));
+    const std::string error = FromQt(lines[2]);
+    const std::string tail = " 2 files could not be copied to \"E:\\ro\" (read-only file system).";
+    ASSERT_TRUE(error.starts_with("Error ") && error.ends_with(tail)) << error;
+    ASSERT_FALSE(closer.captions.isEmpty());
+    EXPECT_EQ(closer.captions.front(), QString("Error during synchronization"));
+    EXPECT_TRUE(SyncErrorFlag);
+}
+
 TEST_F(RunTest, ThreadingCancelEndsTheRunWithTheTotalSoFar) {
     StoreTwoGroupsAndHoldTheFirst();
 
@@ -560,6 +608,11 @@ TEST_F(RunTest, ThreadingCancelEndsTheRunWithTheTotalSoFar) {
     const int copied = CountFiles(Native('E', "many"));
     const QStringList lines = LogLines();
     ExpectEndLines(lines, copied);
+    // The line before the end lines says that the run was stopped.
+    const std::string stopped = FromQt(lines[lines.size() - 5]);
+    const std::string tail = " The synchronization was stopped before its end.";
+    ASSERT_TRUE(stopped.starts_with("Cancelled ") && stopped.ends_with(tail)) << stopped;
+    EXPECT_EQ(Shape(stopped.substr(10, stopped.size() - 10 - tail.size())), Shape(DateTimeText()));
     EXPECT_EQ(form_->lblCount->text(), QString::number(copied));
     EXPECT_FALSE(lines.join('\n').contains("D:\\later"));
     EXPECT_EQ(CountFiles(Native('E', "later")), 0);
@@ -608,6 +661,51 @@ TEST_F(RunTest, ThreadingClosingDuringARunStopsAndWaitsForTheWorker) {
     QCoreApplication::processEvents();
     form_.reset();
     QCoreApplication::processEvents();
+}
+
+TEST_F(RunTest, ThreadingClosingWithAStuckWorkerEndsTheProgramAfterItsWait) {
+    StoreTwoGroupsAndHoldTheFirst();
+    form_->bbtnStart->click();
+    ASSERT_TRUE(WaitUntil([this] { return gate_.Reached(); }));
+
+    // The worker stays held until the program would end; the test's end lets it go.
+    bool ended = false;
+    SetStuckWorkerEndForTesting([&] {
+        ended = true;
+        gate_.Release();
+    });
+    form_->close();
+    SetStuckWorkerEndForTesting([] {});
+    EXPECT_TRUE(ended);
+    EXPECT_FALSE(form_->SyncRunning());
+    ExpectOnlyWholeCopies(Native('D', "many"), Native('E', "many"));
+}
+
+TEST_F(RunTest, ThreadingAClosedLogOpensAgainOnlyForANewErrorLine) {
+    // Group 1 writes an error line, group 2 is held in its pass, group 3 writes another error.
+    StoreTwoGroupsAndHoldTheFirst();
+    Store(1, 1, "D:\\missing");
+    Store(1, 2, "E:\\later");
+    Store(2, 1, "D:\\many", false, true);
+    Store(2, 2, "E:\\many");
+    Store(3, 1, "D:\\later");
+    Store(3, 2, "E:\\gone");
+
+    LogCloser closer(log_);
+    form_->bbtnStart->click();
+    ASSERT_TRUE(WaitUntil([&] { return gate_.Reached() && closer.captions.size() == 1; }));
+    // Closed by the user while the run goes on, the log stays closed: Cancel can be reached.
+    for (int tick = 0; tick < 5; ++tick) {
+        form_->Timer1Timer();
+        QCoreApplication::processEvents();
+    }
+    EXPECT_EQ(closer.captions.size(), 1);
+    EXPECT_TRUE(form_->bbtnCancel->isVisible());
+
+    gate_.Release();
+    ASSERT_TRUE(WaitUntil([&] { return !form_->SyncRunning() && closer.captions.size() == 2; }));
+    ASSERT_TRUE(WaitUntil([&] { return !form_->TimerError->isActive() && !log_.isVisible(); }));
+    EXPECT_EQ(closer.captions.size(), 2);
 }
 
 TEST_F(RunTest, ThreadingClosingDuringTheCopyOfABigFileLeavesNoPartialFile) {
