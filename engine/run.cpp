@@ -23,7 +23,8 @@ std::string Quoted(std::string_view path) {
 
 }  // namespace
 
-RunOutcome SyncRun::RunSync(const FolderEntryReader& read, const std::set<int>* only) {
+RunOutcome SyncRun::RunSync(const FolderEntryReader& read, const std::set<int>* only,
+                            const FolderVolumeCheck& onItsVolume) {
     LogStart();
     std::int32_t total = 0;
     try {
@@ -34,6 +35,7 @@ RunOutcome SyncRun::RunSync(const FolderEntryReader& read, const std::set<int>* 
         std::string path;
         std::string sourcePath;
         std::string destinationPath;
+        bool sourceHere = true;
         bool found = read(group, entry, path, merge, subfolders);
         while (found && progress_.Continue) {
             const bool deleted = path == kDeletedMarker;
@@ -41,13 +43,16 @@ RunOutcome SyncRun::RunSync(const FolderEntryReader& read, const std::set<int>* 
             if ((deleted || !chosen) && entry == 1) {
                 found = false;  // the whole group is passed over
             } else if (!deleted) {
+                const bool here = !onItsVolume || onItsVolume(group, entry, path);
                 if (entry == 1) {
                     sourcePath = path;
+                    sourceHere = here;
                 } else {
                     destinationPath = path;
-                    total += SyncPair(sourcePath, destinationPath, subfolders);
+                    total += SyncPair(sourcePath, destinationPath, subfolders, sourceHere, here);
                     if (merge) {
-                        total += SyncPair(destinationPath, sourcePath, subfolders);
+                        total +=
+                            SyncPair(destinationPath, sourcePath, subfolders, here, sourceHere);
                     }
                 }
             }
@@ -80,9 +85,12 @@ RunOutcome SyncRun::RunSync(const FolderEntryReader& read, const std::set<int>* 
     return {total, errors_};
 }
 
-std::int32_t SyncRun::SyncPair(const std::string& from, const std::string& to, bool subfolders) {
+std::int32_t SyncRun::SyncPair(const std::string& from, const std::string& to, bool subfolders,
+                               bool fromHere, bool toHere) {
     LogMessage("Synchronising from ", Quoted(from), " to ", Quoted(to));
-    const std::int32_t result = SyncFolders(from, to, subfolders, progress_);
+    // A folder on another volume than its own is missing: nothing is copied to or from it.
+    const std::int32_t result =
+        !fromHere ? -1 : !toHere ? -2 : SyncFolders(from, to, subfolders, progress_);
     if (result == -1) {
         LogError(" The folder ", Quoted(from), " was not found.");
     } else if (result == -2) {
