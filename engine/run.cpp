@@ -89,8 +89,9 @@ std::int32_t SyncRun::SyncPair(const std::string& from, const std::string& to, b
                                bool fromHere, bool toHere) {
     LogMessage("Synchronising from ", Quoted(from), " to ", Quoted(to));
     // A folder on another volume than its own is missing: nothing is copied to or from it.
-    const std::int32_t result =
-        !fromHere ? -1 : !toHere ? -2 : SyncFolders(from, to, subfolders, progress_);
+    const std::int32_t result = !fromHere ? -1
+                                : !toHere ? -2
+                                          : SyncFolders(from, to, subfolders, progress_);
     if (result == -1) {
         LogError(" The folder ", Quoted(from), " was not found.");
     } else if (result == -2) {

@@ -85,14 +85,13 @@ enum class Relettering {
 // other text would make it name something else. Of two present drives with the serial, the one
 // at the stored letter wins, else the first. A serial of 0 (an unreadable volume) keeps the plain
 // rule: the first unreadable drive.
-std::string Relettered(std::string path, int driveType, std::string_view serial,
-                       Relettering rule) {
+std::string Relettered(std::string path, int driveType, std::string_view serial, Relettering rule) {
     const std::optional<std::uint32_t> number = SerialNumber(serial);
     if (!number || !StartsWithDriveLetter(path)) {
         return path;
     }
-    const bool applies = driveType == 2 ||
-                         (rule == Relettering::kEveryType && (driveType == 3 || *number != 0));
+    const bool applies =
+        driveType == 2 || (rule == Relettering::kEveryType && (driveType == 3 || *number != 0));
     if (!applies) {
         return path;
     }

@@ -24,7 +24,7 @@ inline constexpr std::uint32_t kDriveCdrom = 5;
 inline constexpr std::uint32_t kDriveRamdisk = 6;
 
 struct Volume {
-    std::uint32_t serial = 0;  // 0: the volume has a serial of its own that cannot be read (or is 0)
+    std::uint32_t serial = 0;  // 0: cannot be read, or the volume's own serial is 0
     std::string label;         // empty for a volume without a label
 };
 

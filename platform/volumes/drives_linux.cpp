@@ -82,7 +82,8 @@ struct PendingStatfs {
 
 // A lettered mount of the current table.
 struct MountedDrive {
-    MountedDrive(DriveMount m, std::optional<VolumeIds> i) : mount(std::move(m)), ids(std::move(i)) {}
+    MountedDrive(DriveMount m, std::optional<VolumeIds> i)
+        : mount(std::move(m)), ids(std::move(i)) {}
 
     const DriveMount mount;
     const std::optional<VolumeIds> ids;  // read when the table changed
@@ -194,8 +195,8 @@ private:
         if (!table_.Read(text)) {
             text.clear();
         }
-        Rebuild(SelectDriveMounts(ParseMountInfo(text),
-                                  DriveProbes{IsRemovableDevice, BlockDeviceOf}));
+        Rebuild(
+            SelectDriveMounts(ParseMountInfo(text), DriveProbes{IsRemovableDevice, BlockDeviceOf}));
     }
 
     void Rebuild(std::vector<DriveMount> selected) {
@@ -210,7 +211,8 @@ private:
         }
         std::vector<char> letters;
         const auto assign = [&](LetterMemory& memory) {
-            letters = AssignLetters(identities, memory, static_cast<std::uint64_t>(std::time(nullptr)));
+            letters =
+                AssignLetters(identities, memory, static_cast<std::uint64_t>(std::time(nullptr)));
         };
         if (const auto path = LetterMemoryPath()) {
             UpdateLetterMemory(*path, memory_, assign);
@@ -238,8 +240,7 @@ private:
             const bool hasMedium =
                 mount.servedRemotely || statfs(mount.mount.mountPoint.c_str(), &root) == 0;
             drives_.push_back(Drive{mount.letter, mount.mount.mountPoint, mount.type, hasMedium});
-            mounted_.push_back(std::make_shared<MountedDrive>(
-                std::move(mount), std::move(ids[i])));
+            mounted_.push_back(std::make_shared<MountedDrive>(std::move(mount), std::move(ids[i])));
         }
     }
 

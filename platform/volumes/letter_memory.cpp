@@ -97,8 +97,9 @@ std::vector<char> AssignLetters(const std::vector<std::string>& present, LetterM
             if (held(c)) {
                 continue;
             }
-            const auto owner = std::find_if(memory.begin(), memory.end(),
-                                            [c](const RememberedLetter& r) { return r.letter == c; });
+            const auto owner =
+                std::find_if(memory.begin(), memory.end(),
+                             [c](const RememberedLetter& r) { return r.letter == c; });
             if (owner == memory.end() || owner->identity == present[i]) {
                 chosen = c;
             } else if (oldest == memory.end() || owner->lastSeen < oldest->lastSeen) {
@@ -125,8 +126,9 @@ std::vector<char> AssignLetters(const std::vector<std::string>& present, LetterM
         });
         memory.push_back(RememberedLetter{*chosen, now, present[i]});
     }
-    std::sort(memory.begin(), memory.end(),
-              [](const RememberedLetter& a, const RememberedLetter& b) { return a.letter < b.letter; });
+    std::sort(
+        memory.begin(), memory.end(),
+        [](const RememberedLetter& a, const RememberedLetter& b) { return a.letter < b.letter; });
     return letters;
 }
 
@@ -171,9 +173,10 @@ LetterMemory ParseLetterMemory(std::string_view text) {
         if (!identity || identity->empty()) {
             continue;
         }
-        const bool taken = std::any_of(memory.begin(), memory.end(), [&](const RememberedLetter& r) {
-            return r.letter == line[0] || r.identity == *identity;
-        });
+        const bool taken =
+            std::any_of(memory.begin(), memory.end(), [&](const RememberedLetter& r) {
+                return r.letter == line[0] || r.identity == *identity;
+            });
         if (!taken) {
             memory.push_back(RememberedLetter{line[0], seen, std::move(*identity)});
         }

@@ -17,9 +17,9 @@ namespace tarnwick::platform {
 struct MountEntry;
 
 struct RememberedLetter {
-    char letter = 0;            // 'D'..'Z'
+    char letter = 0;             // 'D'..'Z'
     std::uint64_t lastSeen = 0;  // when the volume was last present (seconds, or any rising count)
-    std::string identity;       // VolumeIdentity of the volume
+    std::string identity;        // VolumeIdentity of the volume
     friend bool operator==(const RememberedLetter&, const RememberedLetter&) = default;
 };
 

@@ -28,7 +28,8 @@ constexpr auto kLockWait = std::chrono::seconds(2);
 bool Lock(int fd) {
     const auto deadline = std::chrono::steady_clock::now() + kLockWait;
     while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        if ((errno != EWOULDBLOCK && errno != EINTR) || std::chrono::steady_clock::now() > deadline) {
+        if ((errno != EWOULDBLOCK && errno != EINTR) ||
+            std::chrono::steady_clock::now() > deadline) {
             return false;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(5));

@@ -23,9 +23,9 @@ std::string BlockProperty(sd_bus* bus, const std::string& object, const char* na
                           bool& answered) {
     sd_bus_error error = SD_BUS_ERROR_NULL;
     char* value = nullptr;
-    const int result = sd_bus_get_property_string(bus, "org.freedesktop.UDisks2", object.c_str(),
-                                                  "org.freedesktop.UDisks2.Block", name, &error,
-                                                  &value);
+    const int result =
+        sd_bus_get_property_string(bus, "org.freedesktop.UDisks2", object.c_str(),
+                                   "org.freedesktop.UDisks2.Block", name, &error, &value);
     sd_bus_error_free(&error);
     if (result < 0 || value == nullptr) {
         return {};
@@ -41,7 +41,8 @@ std::string BlockProperty(sd_bus* bus, const std::string& object, const char* na
 std::string UdisksObjectName(std::string_view kernelName) {
     std::string name;
     for (const char c : kernelName) {
-        const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+        const bool plain =
+            (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
         if (plain) {
             name.push_back(c);
         } else {

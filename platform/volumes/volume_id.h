@@ -73,7 +73,8 @@ std::string UdisksObjectName(std::string_view kernelName);
 // The serial of a drive from its UUID (empty when none was found) and the statfs id of its root:
 // the UUID's serial; else, for ext2/3/4 and btrfs, the statfs id; else 0 for a volume on a block
 // device; else (no device) the stand-in serial, or for a file system of no known kind the statfs
-// id where it reports one. RAM disks always take the stand-in: their statfs id is new at each mount.
+// id where it reports one. RAM disks always take the stand-in: their statfs id is new at each
+// mount.
 std::uint32_t SerialOfVolume(const DriveMount& drive, std::string_view uuid, const fsid_t& fsid);
 
 // The ids of a drive's volume: for a volume on a block device udev's links, else a probe of the

@@ -43,11 +43,17 @@ void RunSteps(const std::vector<Step>& steps, LetterMemory memory = {}) {
 
 TEST(LetterMemory, LettersStayWithTheirVolumes) {
     // A volume leaves and comes back.
-    RunSteps({{Names({"a", "b", "c"}), "DEF"}, {Names({"a", "c"}), "DF"}, {Names({"a", "b", "c"}), "DEF"}});
+    RunSteps({{Names({"a", "b", "c"}), "DEF"},
+              {Names({"a", "c"}), "DF"},
+              {Names({"a", "b", "c"}), "DEF"}});
     // An earlier volume (a share) leaves and reconnects after the stick.
-    RunSteps({{Names({"share", "stick"}), "DE"}, {Names({"stick"}), "E"}, {Names({"stick", "share"}), "ED"}});
+    RunSteps({{Names({"share", "stick"}), "DE"},
+              {Names({"stick"}), "E"},
+              {Names({"stick", "share"}), "ED"}});
     // A new volume while one is remembered but absent takes a letter nobody is remembered for.
-    RunSteps({{Names({"a", "b"}), "DE"}, {Names({"b"}), "E"}, {Names({"b", "new"}), "EF"},
+    RunSteps({{Names({"a", "b"}), "DE"},
+              {Names({"b"}), "E"},
+              {Names({"b", "new"}), "EF"},
               {Names({"a", "new", "b"}), "DFE"}});
     // Two present volumes of one identity: the second gets a letter, but only the first's is kept.
     RunSteps({{Names({"twin", "twin"}), "DE"}, {Names({"other", "twin"}), "ED"}});
@@ -67,10 +73,10 @@ TEST(LetterMemory, TheLetterSeenLongestAgoIsGivenAwayWhenNoneIsLeft) {
     back.push_back("v1");
     RunSteps({
         {first23, "DEFGHIJKLMNOPQRSTUVWXYZ"},
-        {from2, "EFGHIJKLMNOPQRSTUVWXYZ"},          // v1 last seen first
-        {from3, "FGHIJKLMNOPQRSTUVWXYZD"},          // v24 takes D, v1's
-        {back, "FGHIJKLMNOPQRSTUVWXYZDE"},          // v1 is new again and takes E, v2's
-        {all, "E-FGHIJKLMNOPQRSTUVWXYZD"},          // 24 present: v2 is left without one
+        {from2, "EFGHIJKLMNOPQRSTUVWXYZ"},  // v1 last seen first
+        {from3, "FGHIJKLMNOPQRSTUVWXYZD"},  // v24 takes D, v1's
+        {back, "FGHIJKLMNOPQRSTUVWXYZDE"},  // v1 is new again and takes E, v2's
+        {all, "E-FGHIJKLMNOPQRSTUVWXYZD"},  // 24 present: v2 is left without one
     });
 }
 
@@ -87,11 +93,11 @@ TEST(LetterMemory, FileTextRoundTripsAndDamageLosesOnlyTheDamagedLines) {
         std::size_t kept;
     } cases[] = {
         {"", 0},
-        {"garbage\nD 1 uuid x\n", 0},                      // not a memory of this program
-        {header + "D 1 uuid x\nD 2 uuid y\n", 1},          // a letter twice: the first counts
-        {header + "D 1 uuid x\nE 2 uuid x\n", 1},          // an identity twice
+        {"garbage\nD 1 uuid x\n", 0},              // not a memory of this program
+        {header + "D 1 uuid x\nD 2 uuid y\n", 1},  // a letter twice: the first counts
+        {header + "D 1 uuid x\nE 2 uuid x\n", 1},  // an identity twice
         {header + "A 1 uuid x\nD x uuid y\nE 1 \nF 1 bad%zz\nG 3 uuid z", 1},
-        {good.substr(0, good.size() - 44), 2},            // cut short: the last line is lost
+        {good.substr(0, good.size() - 44), 2},  // cut short: the last line is lost
     };
     for (const auto& c : cases) {
         EXPECT_EQ(ParseLetterMemory(c.text).size(), c.kept) << c.text;
@@ -116,8 +122,7 @@ TEST(LetterMemory, TheFileIsKeptAndNeverStopsTheProgram) {
     WriteFile(path, "tarnwick letters 1\nE 1 b\n\x01\x02garbage");
     LetterMemory afterDamage;
     EXPECT_TRUE(UpdateLetterMemory(path, afterDamage, assign(Names({"c", "b"}))));
-    EXPECT_EQ(ParseLetterMemory(ReadFile(path)),
-              (LetterMemory{{'D', 1, "c"}, {'E', 1, "b"}}));
+    EXPECT_EQ(ParseLetterMemory(ReadFile(path)), (LetterMemory{{'D', 1, "c"}, {'E', 1, "b"}}));
 
     // A memory that cannot be written or read: the caller's copy is used and kept.
     const std::string blocked = (dir / "file/tarnwick/letters").string();

@@ -85,16 +85,16 @@ TEST(VolumeId, SerialsComeOnlyFromWhatBelongsToTheVolume) {
         std::uint32_t serial;
     } cases[] = {
         {drive("vfat", {7, 12}, "/dev/loop12"), "1A2B-3C4D", true, 0x1A2B3C4DU},
-        {drive("vfat", {7, 12}, "/dev/loop12"), "0000-0000", true, 0},   // serial 0 stays 0
-        {drive("vfat", {7, 12}, "/dev/loop12"), "", true, 0},            // unreadable: 0
+        {drive("vfat", {7, 12}, "/dev/loop12"), "0000-0000", true, 0},  // serial 0 stays 0
+        {drive("vfat", {7, 12}, "/dev/loop12"), "", true, 0},           // unreadable: 0
         {drive("exfat", {8, 1}, "/dev/sdb1"), "", true, 0},
-        {drive("fuseblk", {8, 1}, "/dev/sdb1"), "", true, 0},            // NTFS through FUSE
-        {drive("xfs", {8, 2}, "/dev/sdb2"), "", true, 0},                // statfs id = device
-        {drive("ext4", {8, 3}, "/dev/sdb3"), "", true, 0x10101010U},     // statfs id from UUID
+        {drive("fuseblk", {8, 1}, "/dev/sdb1"), "", true, 0},         // NTFS through FUSE
+        {drive("xfs", {8, 2}, "/dev/sdb2"), "", true, 0},             // statfs id = device
+        {drive("ext4", {8, 3}, "/dev/sdb3"), "", true, 0x10101010U},  // statfs id from UUID
         {drive("btrfs", {8, 4}, "/dev/sdb4"), "", true, 0x10101010U},
         {drive("ext4", {8, 3}, "/dev/sdb3"), "", false, 0},
         {share, "", false, StandInSerial(share.mount)},
-        {share, "", true, 0x10101010U},                                  // as before
+        {share, "", true, 0x10101010U},  // as before
         {ram, "", true, StandInSerial(ram.mount)},
         {overlay, "", false, StandInSerial(overlay.mount)},
     };

@@ -37,13 +37,13 @@ TEST_F(FolderVolumes, FoldersAreReadOnTheirOwnVolumeOnly) {
         const char* read;
         bool onItsVolume;
     } cases[] = {
-        {"H:\\Ram", 6, "500", "F:\\Ram", true},         // a RAM disk moved: re-lettered
+        {"H:\\Ram", 6, "500", "F:\\Ram", true},  // a RAM disk moved: re-lettered
         {"H:\\Share", 4, "600", "H:\\Share", true},
-        {"G:\\Clone", 2, "500", "G:\\Clone", true},     // the clone at the stored letter wins
-        {"X:\\Clone", 2, "500", "F:\\Clone", true},     // else the first
-        {"E:\\Card", 2, "999", "E:\\Card", false},      // another card took E:
+        {"G:\\Clone", 2, "500", "G:\\Clone", true},  // the clone at the stored letter wins
+        {"X:\\Clone", 2, "500", "F:\\Clone", true},  // else the first
+        {"E:\\Card", 2, "999", "E:\\Card", false},   // another card took E:
         {"Q:\\Gone", 4, "700", "Q:\\Gone", false},
-        {"E:\\Zero", 2, "0", "E:\\Zero", true},         // "0", empty, not a number: as before
+        {"E:\\Zero", 2, "0", "E:\\Zero", true},  // "0", empty, not a number: as before
         {"E:\\Empty", 6, "", "E:\\Empty", true},
         {"E:\\Text", 4, "5x", "E:\\Text", true},
         {"\\\\server\\share", 4, "999", "\\\\server\\share", true},
@@ -81,20 +81,23 @@ TEST_F(FolderVolumes, ARunPassesOverAFolderOnAnotherVolumeAndGoesOn) {
     WriteFile(dir_ / "C" / "Src" / "a.txt", "a");
     WriteFile(dir_ / "E" / "DCIM" / "other.jpg", "other card");
     std::filesystem::create_directories(dir_ / "C" / "Backup");
-    SetIniText("[1_WORKSTATION]\n"
-               "1_PATH=C:\\Src\n1_TYPE=3\n1_SERIAL=" + std::to_string(kSerialC) + "\n" +
-               "2_PATH=E:\\DCIM\n2_TYPE=2\n2_SERIAL=999\n2_MERGE=1\n"
-               "3_PATH=C:\\Backup\n3_TYPE=3\n3_SERIAL=" + std::to_string(kSerialC) + "\n");
+    SetIniText(
+        "[1_WORKSTATION]\n"
+        "1_PATH=C:\\Src\n1_TYPE=3\n1_SERIAL=" +
+        std::to_string(kSerialC) + "\n" +
+        "2_PATH=E:\\DCIM\n2_TYPE=2\n2_SERIAL=999\n2_MERGE=1\n"
+        "3_PATH=C:\\Backup\n3_TYPE=3\n3_SERIAL=" +
+        std::to_string(kSerialC) + "\n");
     CopyProgress progress;
     progress.Continue = true;
     LinesSink sink;
-    const RunOutcome outcome = SyncRun(progress, sink).RunSync(ReadFolderEntry, nullptr,
-                                                               FolderOnItsVolume);
+    const RunOutcome outcome =
+        SyncRun(progress, sink).RunSync(ReadFolderEntry, nullptr, FolderOnItsVolume);
     EXPECT_EQ(outcome.Total, 1);
     EXPECT_TRUE(outcome.Errors);
     std::size_t missing = 0;
-    for (std::size_t at = 0; (at = sink.text_.find(" The folder \"E:\\DCIM\" was not found.", at)) !=
-                             std::string::npos;
+    for (std::size_t at = 0;
+         (at = sink.text_.find(" The folder \"E:\\DCIM\" was not found.", at)) != std::string::npos;
          ++at) {
         ++missing;
     }

@@ -646,9 +646,8 @@ TEST(RootDriveMap, LettersStayWithTheirVolumesWhenOthersComeAndGo) {
         const auto ext4 = [](const char* uuid) {
             return std::vector<std::string>{"mkfs.ext4", "-q", "-F", "-U", uuid};
         };
-        auto first = std::make_unique<LoopVolume>(
-            ext4("11111111-2222-3333-4444-555555555555"), "ext4", (images / "a.img").string(),
-            base + "-a");
+        auto first = std::make_unique<LoopVolume>(ext4("11111111-2222-3333-4444-555555555555"),
+                                                  "ext4", (images / "a.img").string(), base + "-a");
         const bool ram = MountTmpfs(base + "-ram");
         const LoopVolume last(ext4("66666666-7777-8888-9999-aaaaaaaaaaaa"), "ext4",
                               (images / "b.img").string(), base + "-b");
@@ -695,7 +694,8 @@ TEST(RootDriveMap, LettersStayWithTheirVolumesWhenOthersComeAndGo) {
         const LoopVolume two(ext4("abababab-cdcd-efef-0101-232323232323"), "ext4",
                              (images / "two.img").string(), stick);
         const char other = LetterAt(*map, stick);
-        if (stickLetter == '?' || other == '?' || other == stickLetter || map->VolumeOf(stickLetter)) {
+        if (stickLetter == '?' || other == '?' || other == stickLetter ||
+            map->VolumeOf(stickLetter)) {
             return "a swapped stick took the letter of the one before";
         }
         return {};
@@ -728,7 +728,8 @@ TEST(RootDriveMap, FatVolumeWithSerialZeroReportsZeroWithAndWithoutUdevLinks) {
         // udev's links for it: a label link only (the volume has no UUID). The /dev seen here is
         // a tmpfs of this namespace.
         struct stat node {};
-        if (stat(fat.loop().c_str(), &node) != 0 || mount("tmpfs", "/dev", "tmpfs", 0, "size=1m") != 0) {
+        if (stat(fat.loop().c_str(), &node) != 0 ||
+            mount("tmpfs", "/dev", "tmpfs", 0, "size=1m") != 0) {
             return "cannot cover /dev";
         }
         std::error_code ec;
