@@ -12,11 +12,6 @@ set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/helpers.sh"
 self=$(realpath "${BASH_SOURCE[0]}")
 
-skip() {
-    echo "SKIP: $*"
-    exit 77
-}
-
 # Mounts card image $1 at $2 for user $3 as a desktop does; prints the loop device. A desktop has
 # udev's links to give an ordinary user the card's serial; here the user may read the device
 # instead (a node of its own bound over the loop device's, in this mount namespace only).
