@@ -26,6 +26,8 @@ mount_card() {
     mount.exfat-fuse -o "fmask=0133,dmask=0022,uid=$(id -u "$3"),gid=$(id -g "$3")" \
         "$loop" "$2" >/dev/null || { losetup -d "$loop"; return 1; }
     echo "$loop"
+    # The driver's daemon finishes the mount a moment after it starts.
+    within 100 mountpoint -q "$2"
 }
 
 # --- On the virtual display, as root driving the user's windows ------------------------------
@@ -65,7 +67,9 @@ if [[ ${1:-} == --on-display ]]; then
         click "$main" "$1" "$2"
         within 100 window_named "^$3" || broken "no-dialog" "the dialog '$3' did not open"
         xdotool windowfocus --sync "$wid"
-        xdotool type --delay 20 "$4"
+        # Typed at once: the dialog turns a native path into a drive path 300 ms after the first
+        # key, and the card's letter applies only once its mount point is typed in full.
+        xdotool type --delay 1 "$4"
         sleep 0.6  # the disk information follows the typing 300 ms later
         xdotool key --clearmodifiers alt+s
         within 100 bash -c "! xdotool search --onlyvisible --name '^$3' >/dev/null 2>&1" ||
@@ -90,6 +94,8 @@ if [[ ${1:-} == --on-display ]]; then
     xdotool key --clearmodifiers alt+s
     within 300 test -f "$card/DCIM/a.jpg" || broken "not-copied" "the first run copied nothing"
     exit_program
+    grep -qE '^2_PATH=[D-Z]:\\DCIM.?$' "$work/app/tarnwick.INI" ||
+        broken "not-on-card" "the destination was not saved on the card's letter"
 
     # Another card at the same place, with its own DCIM folder.
     umount "$card"
