@@ -68,7 +68,7 @@ if [[ ${1:-} == --on-display ]]; then
         within 100 window_named "^$3" || broken "no-dialog" "the dialog '$3' did not open"
         xdotool windowfocus --sync "$wid"
         # Typed at once: the dialog turns a native path into a drive path 300 ms after the first
-        # key, and the card's letter applies only once its mount point is typed in full.
+        # key, and a part cut at a separator ("/home/ann/") loses that separator.
         xdotool type --delay 1 "$4"
         sleep 0.6  # the disk information follows the typing 300 ms later
         xdotool key --clearmodifiers alt+s
