@@ -28,7 +28,8 @@ std::string FileCount(std::int32_t count) {
 
 }  // namespace
 
-RunOutcome SyncRun::RunSync(const FolderEntryReader& read, const std::set<int>* only) {
+RunOutcome SyncRun::RunSync(const FolderEntryReader& read, const std::set<int>* only,
+                            const FolderVolumeCheck& onItsVolume) {
     LogStart();
     std::int32_t total = 0;
     try {
@@ -39,6 +40,7 @@ RunOutcome SyncRun::RunSync(const FolderEntryReader& read, const std::set<int>* 
         std::string path;
         std::string sourcePath;
         std::string destinationPath;
+        bool sourceHere = true;
         bool found = read(group, entry, path, merge, subfolders);
         while (found && progress_.Continue) {
             const bool deleted = path == kDeletedMarker;
@@ -46,15 +48,17 @@ RunOutcome SyncRun::RunSync(const FolderEntryReader& read, const std::set<int>* 
             if ((deleted || !chosen) && entry == 1) {
                 found = false;  // the whole group is passed over
             } else if (!deleted) {
+                const bool here = !onItsVolume || onItsVolume(group, entry, path);
                 if (entry == 1) {
                     sourcePath = path;
+                    sourceHere = here;
                 } else {
                     destinationPath = path;
                     total += SyncPair(sourcePath, destinationPath, subfolders,
-                                      GroupDestination::kPassDestination);
+                                      GroupDestination::kPassDestination, sourceHere, here);
                     if (merge) {
                         total += SyncPair(destinationPath, sourcePath, subfolders,
-                                          GroupDestination::kPassSource);
+                                          GroupDestination::kPassSource, here, sourceHere);
                     }
                 }
             }
@@ -93,11 +97,15 @@ RunOutcome SyncRun::RunSync(const FolderEntryReader& read, const std::set<int>* 
 }
 
 std::int32_t SyncRun::SyncPair(const std::string& from, const std::string& to, bool subfolders,
-                               GroupDestination groupDestination) {
+                               GroupDestination groupDestination, bool fromHere,
+                               bool toHere) {
     LogMessage("Synchronising from ", Quoted(from), " to ", Quoted(to));
     PassFailures failures;
+    // A folder on another volume than its own is missing: nothing is copied to or from it.
     const std::int32_t result =
-        SyncFolders(from, to, subfolders, progress_, {groupDestination, &failures});
+        !fromHere ? -1
+        : !toHere ? -2
+                  : SyncFolders(from, to, subfolders, progress_, {groupDestination, &failures});
     if (result == -1) {
         LogError(" The folder ", Quoted(from), " was not found.");
         return 0;

@@ -35,6 +35,10 @@ public:
 using FolderEntryReader =
     std::function<bool(int group, int entry, std::string& path, bool& merge, bool& subfolders)>;
 
+// Whether a folder the reader gave lies on the volume it was saved on; one that does not counts
+// as missing for the run, which then copies nothing to or from it.
+using FolderVolumeCheck = std::function<bool(int group, int entry, const std::string& path)>;
+
 struct RunOutcome {
     std::int32_t Total = 0;
     bool Errors = false;  // an error line was written
@@ -46,9 +50,11 @@ public:
     SyncRun(CopyProgress& progress, RunSink& sink) : progress_(progress), sink_(sink) {}
 
     // Runs the groups read through `read` (all of them, or only those in `only` when it is
-    // given). The caller sets `Continue` of the progress record before; it is read as Cancel, so a
-    // Cancel that comes before the run has begun is not undone by it.
-    RunOutcome RunSync(const FolderEntryReader& read, const std::set<int>* only = nullptr);
+    // given), each folder checked by `onItsVolume` where given. The caller sets `Continue` of the
+    // progress record before; it is read as Cancel, so a Cancel that comes before the run has
+    // begun is not undone by it.
+    RunOutcome RunSync(const FolderEntryReader& read, const std::set<int>* only = nullptr,
+                       const FolderVolumeCheck& onItsVolume = nullptr);
 
     void LogLine(std::string_view text);
     void LogMessage(std::string_view piece1, std::optional<std::string_view> piece2 = std::nullopt,
@@ -65,8 +71,9 @@ public:
     void LogEnd();
 
 private:
+    // `fromHere`, `toHere`: the folder is on its own volume.
     std::int32_t SyncPair(const std::string& from, const std::string& to, bool subfolders,
-                          GroupDestination groupDestination);
+                          GroupDestination groupDestination, bool fromHere, bool toHere);
     void LogFailures(const std::string& to, const PassFailures& failures);
 
     CopyProgress& progress_;

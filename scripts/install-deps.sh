@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
     # build
-    g++ cmake ninja-build pkg-config qt6-base-dev libblkid-dev libgtest-dev libgmock-dev
+    g++ cmake ninja-build pkg-config qt6-base-dev libblkid-dev libsystemd-dev libgtest-dev libgmock-dev
     libbenchmark-dev
     # run: the About window's semi-condensed face (without it the regular face is narrowed)
     fonts-dejavu-extra

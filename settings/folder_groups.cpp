@@ -68,18 +68,35 @@ std::optional<std::uint32_t> SerialNumber(std::string_view serial) {
     return static_cast<std::uint32_t>(number);
 }
 
+bool StartsWithDriveLetter(std::string_view path) {
+    return path.size() >= 2 && path[1] == ':' &&
+           ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z'));
+}
+
+// Which drive types a reading re-letters.
+enum class Relettering {
+    kRemovable,  // the lists: removable drives only
+    kEveryType,  // the run and the Change command: every type for a serial other than 0 (letters
+                 // of shares and RAM disks move here too), removable and fixed drives for 0
+};
+
 // The path under the letter of the drive that now carries the stored serial. Only a path that
 // begins with a drive letter and a colon is re-lettered: changing the first character of any
-// other text would make it name something else.
-std::string Relettered(std::string path, int driveType, std::string_view serial,
-                       bool fixedDrivesToo) {
-    const bool applies = driveType == 2 || (fixedDrivesToo && driveType == 3);
-    if (!applies || path.size() < 2 || path[1] != ':' ||
-        !((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z'))) {
+// other text would make it name something else. Of two present drives with the serial, the one
+// at the stored letter wins, else the first. A serial of 0 (an unreadable volume) keeps the plain
+// rule: the first unreadable drive.
+std::string Relettered(std::string path, int driveType, std::string_view serial, Relettering rule) {
+    const std::optional<std::uint32_t> number = SerialNumber(serial);
+    if (!number || !StartsWithDriveLetter(path)) {
         return path;
     }
-    const std::optional<std::uint32_t> number = SerialNumber(serial);
-    if (!number) {
+    const bool applies =
+        driveType == 2 || (rule == Relettering::kEveryType && (driveType == 3 || *number != 0));
+    if (!applies) {
+        return path;
+    }
+    std::string label;
+    if (*number != 0 && GetVolumeSerial(std::string_view(path).substr(0, 2), label) == *number) {
         return path;
     }
     const char letter = FindDriveBySerial(*number);
@@ -106,7 +123,7 @@ std::vector<std::pair<int, std::string>> ListSlots(int first, SectionOf&& sectio
         const int type = file.ReadInteger(section, KeyName(entry, kType), -1);
         const std::string serial = file.ReadString(section, KeyName(entry, kSerial), "");
         if (path != kDeletedMarker) {
-            list.emplace_back(n, Relettered(path, type, serial, false));
+            list.emplace_back(n, Relettered(path, type, serial, Relettering::kRemovable));
         }
         if (n == INT_MAX) {
             break;
@@ -213,10 +230,25 @@ bool ReadFolderEntry(int group, int entry, std::string& path, bool& merge, bool&
     const bool storedSubfolders = file.ReadBool(section, KeyName(entry, kSubdir), false);
     const int type = file.ReadInteger(section, KeyName(entry, kType), -1);
     const std::string serial = file.ReadString(section, KeyName(entry, kSerial), "");
-    path = Relettered(stored, type, serial, true);
+    path = Relettered(stored, type, serial, Relettering::kEveryType);
     merge = storedMerge;
     subfolders = storedSubfolders;
     return true;
+}
+
+bool FolderOnItsVolume(int group, int entry, std::string_view path) {
+    const std::optional<std::string> computer = ComputerName();
+    if (!computer || group < 1 || entry < 1 || !StartsWithDriveLetter(path)) {
+        return true;
+    }
+    const SettingsFile file;
+    const std::optional<std::uint32_t> serial =
+        SerialNumber(file.ReadString(SectionName(group, *computer), KeyName(entry, kSerial), ""));
+    if (!serial || *serial == 0) {
+        return true;
+    }
+    std::string label;
+    return GetVolumeSerial(path.substr(0, 2), label) == *serial;
 }
 
 std::vector<std::pair<int, std::string>> ListFolderGroups() {

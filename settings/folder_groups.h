@@ -4,6 +4,7 @@
 
 #include <map>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -32,9 +33,16 @@ int AddFolderEntry(int group, const FolderEntry& destination);
 bool DeleteFolderGroup(int group);
 bool DeleteFolderEntry(int group, int entry);
 
-// Found: `path` (re-lettered for drive types 2 and 3), `merge` and `subfolders` are set.
+// Found: `path` (re-lettered for every drive type where the stored serial is a number other than
+// 0, for drive types 2 and 3 where it is 0), `merge` and `subfolders` are set.
 // Not found: all three keep what they held.
 bool ReadFolderEntry(int group, int entry, std::string& path, bool& merge, bool& subfolders);
+
+// False when the entry's stored serial is a number other than 0 and the drive at the letter of
+// `path` (the path ReadFolderEntry gave) carries another serial or none: the folder is not on the
+// volume it was saved on, and the run takes it for missing. True for every other entry (an empty,
+// non-numeric or "0" serial, a path without a drive letter).
+bool FolderOnItsVolume(int group, int entry, std::string_view path);
 
 // (group number, path to show) of the live groups, re-lettered for drive type 2 only.
 std::vector<std::pair<int, std::string>> ListFolderGroups();

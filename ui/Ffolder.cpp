@@ -239,8 +239,16 @@ void TfrmFolder::AcceptNativePath() {
     std::optional<std::string> drivePath;
     if (bytes.size() >= 2 && bytes[1] == ':' && bytes.find('/') != std::string::npos) {
         // "C:/Data": '/' never occurs in a name here, so it is a separator written the Linux way.
+        // Such a text is most often a native path still being typed that an earlier refresh put
+        // under the letter of the part typed then ("C:\media\ann" + "/STICK/DCIM"): where the
+        // whole path lies on another lettered volume, it takes that volume's letter.
         drivePath = bytes;
         std::replace(drivePath->begin(), drivePath->end(), '/', '\\');
+        const auto native = platform::ToNativePath(*drivePath);
+        const auto onVolume = native ? platform::ToDrivePath(*native) : std::nullopt;
+        if (onVolume && onVolume->front() != drivePath->front()) {
+            drivePath = onVolume;
+        }
     } else {
         std::optional<std::string> native;
         if (bytes.starts_with('/')) {

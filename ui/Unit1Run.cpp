@@ -255,7 +255,7 @@ private:
 
 void TForm1::RunSync() {
     WindowRunSink sink(*this);
-    SyncRun(Progress, sink).RunSync(ReadFolderEntry);
+    SyncRun(Progress, sink).RunSync(ReadFolderEntry, nullptr, FolderOnItsVolume);
 }
 
 void TForm1::EndRun(std::int32_t total) {

@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "platform/profile/profile.h"
+#include "platform/replace_file.h"
 #include "platform/unique_fd.h"
 
 namespace tarnwick::platform {
@@ -93,9 +94,8 @@ std::string ReplacementTarget(const std::string& path) {
 
 std::atomic<unsigned> gTempCounter{0};
 
-// Writes `text` to a new file beside `target` and renames it into place. The new file gets the
-// permission bits (and, for root, the owner) of `existing`. On any failure the new file is
-// removed and `target` is as it was.
+}  // namespace
+
 bool ReplaceFile(const std::string& target, std::string_view text, const struct stat* existing) {
     const std::size_t slash = target.rfind('/');
     const std::string folder = slash == std::string::npos ? "." : target.substr(0, slash + 1);
@@ -147,8 +147,6 @@ bool ReplaceFile(const std::string& target, std::string_view text, const struct 
     return true;
 }
 
-// Makes the folders of `folder` that are missing below `home` (owner only, as a home's own data
-// folders are), never `home` itself or anything above it.
 bool MakeFoldersBelow(const std::string& home, const std::string& folder) {
     const std::string base = home.ends_with('/') ? home : home + '/';
     if (!folder.starts_with(base)) {
@@ -164,6 +162,8 @@ bool MakeFoldersBelow(const std::string& home, const std::string& folder) {
         }
     }
 }
+
+namespace {
 
 // `original`, when not empty, is the file `path` is a per-user copy of: a missing copy starts
 // from it, in folders made below `home`.

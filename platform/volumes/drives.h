@@ -24,7 +24,7 @@ inline constexpr std::uint32_t kDriveCdrom = 5;
 inline constexpr std::uint32_t kDriveRamdisk = 6;
 
 struct Volume {
-    std::uint32_t serial = 0;  // never 0 for a readable volume of the real map
+    std::uint32_t serial = 0;  // 0: cannot be read, or the volume's own serial is 0
     std::string label;         // empty for a volume without a label
 };
 

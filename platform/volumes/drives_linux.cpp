@@ -5,20 +5,27 @@
 // costs one poll() and a copy of the drive list. The list never waits for a network server or a
 // FUSE daemon: those mounts are asked about their medium only by VolumeOf, and only for a bounded
 // time. Serials and labels are kept per mount until the table changes.
+//
+// Letters stay with their volumes through the letter memory: each change of the table assigns
+// them again from the memory file, which is shared by every Tarnwick process of the user. Where
+// the file cannot be read or written, the map's own copy keeps the letters for this process.
 #include <sys/stat.h>
 #include <sys/statfs.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <ctime>
 #include <fstream>
 #include <mutex>
 #include <system_error>
 #include <thread>
 
+#include "platform/volumes/letter_memory.h"
 #include "platform/volumes/linux_drive_map.h"
 #include "platform/volumes/mount_table_linux.h"
 #include "platform/volumes/mountinfo.h"
@@ -75,9 +82,11 @@ struct PendingStatfs {
 
 // A lettered mount of the current table.
 struct MountedDrive {
-    explicit MountedDrive(DriveMount m) : mount(std::move(m)) {}
+    MountedDrive(DriveMount m, std::optional<VolumeIds> i)
+        : mount(std::move(m)), ids(std::move(i)) {}
 
     const DriveMount mount;
+    const std::optional<VolumeIds> ids;  // read when the table changed
     // A FUSE daemon that went away leaves its mount behind for good (ENOTCONN until unmounted).
     std::atomic<bool> daemonGone{false};
     std::mutex mutex;  // guards the two below
@@ -156,7 +165,7 @@ public:
         }
         std::lock_guard lock(drive->mutex);
         if (!drive->volume) {
-            drive->volume = IdentifyVolume(drive->mount, root);
+            drive->volume = IdentifyVolume(drive->mount, root, drive->ids);
         }
         return drive->volume;
     }
@@ -186,20 +195,52 @@ private:
         if (!table_.Read(text)) {
             text.clear();
         }
-        Rebuild(SelectDrives(ParseMountInfo(text), DriveProbes{IsRemovableDevice, BlockDeviceOf}));
+        Rebuild(
+            SelectDriveMounts(ParseMountInfo(text), DriveProbes{IsRemovableDevice, BlockDeviceOf}));
     }
 
     void Rebuild(std::vector<DriveMount> selected) {
+        std::vector<std::optional<VolumeIds>> ids;
+        std::vector<std::string> identities;
+        for (std::size_t i = 0; i < selected.size(); ++i) {
+            ids.push_back(ReadVolumeIds(selected[i]));
+            if (i > 0) {  // C: is always the root file system
+                identities.push_back(
+                    VolumeIdentity(selected[i].mount, ids.back() ? ids.back()->uuid : ""));
+            }
+        }
+        std::vector<char> letters;
+        const auto assign = [&](LetterMemory& memory) {
+            letters =
+                AssignLetters(identities, memory, static_cast<std::uint64_t>(std::time(nullptr)));
+        };
+        if (const auto path = LetterMemoryPath()) {
+            UpdateLetterMemory(*path, memory_, assign);
+        } else {
+            assign(memory_);
+        }
+
         drives_.clear();
         mounted_.clear();
-        for (DriveMount& mount : selected) {
+        std::vector<std::size_t> order{0};
+        for (std::size_t i = 1; i < selected.size(); ++i) {
+            selected[i].letter = letters[i - 1];
+            if (selected[i].letter != 0) {
+                order.push_back(i);
+            }
+        }
+        std::sort(order.begin(), order.end(), [&selected](std::size_t a, std::size_t b) {
+            return selected[a].letter < selected[b].letter;
+        });
+        for (const std::size_t i : order) {
+            DriveMount& mount = selected[i];
             // Local file systems answer statfs from the kernel at once; the others are asked by
             // VolumeOf, which does not wait for them forever.
             struct statfs root {};
             const bool hasMedium =
                 mount.servedRemotely || statfs(mount.mount.mountPoint.c_str(), &root) == 0;
             drives_.push_back(Drive{mount.letter, mount.mount.mountPoint, mount.type, hasMedium});
-            mounted_.push_back(std::make_shared<MountedDrive>(std::move(mount)));
+            mounted_.push_back(std::make_shared<MountedDrive>(std::move(mount), std::move(ids[i])));
         }
     }
 
@@ -207,6 +248,7 @@ private:
     MountTableFile table_;
     std::vector<Drive> drives_;
     std::vector<std::shared_ptr<MountedDrive>> mounted_;  // one per entry of drives_
+    LetterMemory memory_;  // this process's copy of the letter memory
 };
 
 }  // namespace

@@ -280,8 +280,8 @@ std::vector<MountEntry> ParseMountInfo(std::string_view text) {
     return table;
 }
 
-std::vector<DriveMount> SelectDrives(const std::vector<MountEntry>& table,
-                                     const DriveProbes& probes) {
+std::vector<DriveMount> SelectDriveMounts(const std::vector<MountEntry>& table,
+                                          const DriveProbes& probes) {
     const MountTree tree(table);
     std::vector<DriveMount> drives;
 
@@ -299,8 +299,7 @@ std::vector<DriveMount> SelectDrives(const std::vector<MountEntry>& table,
     if (drives.front().device.major != 0 || drives.front().device.minor != 0) {
         lettered.push_back(drives.front().device);
     }
-    char next = 'D';
-    for (std::size_t i = 0; i < table.size() && next <= 'Z'; ++i) {
+    for (std::size_t i = 0; i < table.size(); ++i) {
         if (!IsDriveCandidate(table[i]) || !tree.IsVisible(i)) {
             continue;
         }
@@ -309,8 +308,20 @@ std::vector<DriveMount> SelectDrives(const std::vector<MountEntry>& table,
             continue;
         }
         lettered.push_back(device);
-        drives.push_back(MakeDrive(next, table[i], device, probes));
-        ++next;
+        drives.push_back(MakeDrive(0, table[i], device, probes));
+    }
+    return drives;
+}
+
+std::vector<DriveMount> SelectDrives(const std::vector<MountEntry>& table,
+                                     const DriveProbes& probes) {
+    std::vector<DriveMount> drives = SelectDriveMounts(table, probes);
+    constexpr std::size_t kLetters = 'Z' - 'C' + 1;
+    if (drives.size() > kLetters) {
+        drives.resize(kLetters);
+    }
+    for (std::size_t i = 1; i < drives.size(); ++i) {
+        drives[i].letter = static_cast<char>('C' + i);
     }
     return drives;
 }

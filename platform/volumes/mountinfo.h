@@ -53,10 +53,16 @@ struct DriveMount {
     MountEntry mount;
 };
 
-// C: is the mount visible at "/". D: to Z: are the other visible mounts a user regards as drives,
-// in the order of the table; a device that already has a letter (bind mounts, the root device
-// mounted elsewhere) gets no second one, and mounts past Z: get none. A table without a mount at
-// "/" (a chroot, an empty or unreadable table) still gives C: for "/": fixed, without a device.
+// The mounts that carry a drive letter: C: (letter 'C') is the mount visible at "/"; after it, in
+// the order of the table and still without a letter (0), the other visible mounts a user regards
+// as drives; a device that already has a letter (bind mounts, the root device mounted elsewhere)
+// is taken once. A table without a mount at "/" (a chroot, an empty or unreadable table) still
+// gives C: for "/": fixed, without a device.
+std::vector<DriveMount> SelectDriveMounts(const std::vector<MountEntry>& table,
+                                          const DriveProbes& probes);
+
+// SelectDriveMounts with the letters of a system that remembers none: D: to Z: in the order of
+// the table; mounts past Z: get none.
 std::vector<DriveMount> SelectDrives(const std::vector<MountEntry>& table,
                                      const DriveProbes& probes);
 

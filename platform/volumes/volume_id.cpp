@@ -206,33 +206,69 @@ std::optional<std::string> DeviceNodeOf(DeviceNumber device, const std::string& 
     return std::nullopt;
 }
 
-Volume IdentifyVolume(const DriveMount& drive, const struct statfs& root) {
-    std::optional<VolumeIds> ids;
+std::uint32_t SerialOfVolume(const DriveMount& drive, std::string_view uuid, const fsid_t& fsid) {
+    if (const auto serial = SerialFromUuid(uuid)) {
+        return *serial;
+    }
+    const std::string& type = drive.mount.fsType;
+    const bool fsidFromUuid = type == "ext2" || type == "ext3" || type == "ext4" || type == "btrfs";
+    if (fsidFromUuid) {
+        return SerialFromFsid(fsid).value_or(0);
+    }
     if (drive.device.major != 0) {
-        ids = UdevVolumeIds(drive.device);
-        // udev keeps one by-label link for volumes of the same label, so a missing label link
-        // does not prove the volume has none.
-        if (!ids || ids->label.empty()) {
-            const auto node = DeviceNodeOf(drive.device, drive.mount.source);
-            auto probed = node ? ProbeVolumeIds(*node) : std::nullopt;
-            if (!ids) {
-                ids = std::move(probed);
-            } else if (probed) {
-                ids->label = std::move(probed->label);
-            }
+        return 0;
+    }
+    if (type == "tmpfs" || type == "ramfs") {
+        return StandInSerial(drive.mount);
+    }
+    return SerialFromFsid(fsid).value_or(StandInSerial(drive.mount));
+}
+
+std::optional<VolumeIds> ReadVolumeIds(const DriveMount& drive) {
+    if (drive.device.major == 0) {
+        return std::nullopt;
+    }
+    std::optional<VolumeIds> ids = UdevVolumeIds(drive.device);
+    // udev keeps one by-label link for volumes of the same label, so a missing label link does
+    // not prove the volume has none.
+    if (ids && !ids->label.empty() && !ids->uuid.empty()) {
+        return ids;
+    }
+    const auto node = DeviceNodeOf(drive.device, drive.mount.source);
+    auto probed = node ? ProbeVolumeIds(*node) : std::nullopt;
+    // Without udev and without read access to the device, the system's disk service still knows
+    // the ids.
+    if (node && (!probed || probed->uuid.empty()) && (!ids || ids->uuid.empty())) {
+        if (auto asked = UdisksVolumeIds(*node); asked && !asked->uuid.empty()) {
+            probed = std::move(asked);
         }
     }
+    if (!ids) {
+        return probed;
+    }
+    if (probed) {
+        if (ids->uuid.empty()) {
+            ids->uuid = std::move(probed->uuid);
+        }
+        if (ids->label.empty()) {
+            ids->label = std::move(probed->label);
+        }
+    }
+    return ids;
+}
+
+Volume IdentifyVolume(const DriveMount& drive, const struct statfs& root,
+                      const std::optional<VolumeIds>& ids) {
     Volume volume;
-    std::optional<std::uint32_t> serial;
     if (ids) {
         volume.label = LimitLabel(ids->label);
-        serial = SerialFromUuid(ids->uuid);
     }
-    if (!serial) {
-        serial = SerialFromFsid(root.f_fsid);
-    }
-    volume.serial = serial ? *serial : StandInSerial(drive.mount);
+    volume.serial = SerialOfVolume(drive, ids ? std::string_view(ids->uuid) : "", root.f_fsid);
     return volume;
+}
+
+Volume IdentifyVolume(const DriveMount& drive, const struct statfs& root) {
+    return IdentifyVolume(drive, root, ReadVolumeIds(drive));
 }
 
 }  // namespace tarnwick::platform

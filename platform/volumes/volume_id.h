@@ -2,9 +2,13 @@
 // Volume serial numbers and labels of mounted drives.
 //
 // The ids come from udev's /dev/disk/by-uuid and by-label links (readable without root), else
-// from a libblkid probe of the device (needs read access to it), else from the file-system id
-// statfs reports. A volume that none of them identifies gets a stand-in serial, so that a readable
-// volume never answers 0, which the rest of the program reads as "cannot be read".
+// from a libblkid probe of the device (needs read access to it), else from the udisks2 service on
+// the system bus. A volume on a block device has a serial only through its own UUID, or through
+// the statfs id of the file systems that make that id from their UUID (ext2/3/4, btrfs): the
+// statfs id of the others (FAT, XFS, ...) is their device number, which the next stick on the same
+// node shares, so such a volume answers 0 ("cannot be read") rather than a serial that is not its
+// own. Volumes without a serial of their own (shares, RAM disks, overlays) get a stand-in serial
+// made from what names them in the mount table, the same across remounts and restarts.
 
 #include <sys/statfs.h>
 
@@ -57,7 +61,31 @@ std::optional<VolumeIds> ProbeVolumeIds(const std::string& devicePath);
 // node sysfs names for it under /dev.
 std::optional<std::string> DeviceNodeOf(DeviceNumber device, const std::string& source);
 
-// Serial and label of a mounted drive whose root answered statfs with `root`.
+// The ids the udisks2 service on the system bus keeps for a block device node ("/dev/sdb1"):
+// the IdUUID and IdLabel of its Block interface. nullopt when there is no bus, no service, no such
+// device or no answer within a second.
+std::optional<VolumeIds> UdisksVolumeIds(const std::string& deviceNode);
+
+// The name udisks2 gives a block device's object: the kernel name with every character other than
+// a letter or digit written as _XX ("dm-0" -> "dm_2d0").
+std::string UdisksObjectName(std::string_view kernelName);
+
+// The serial of a drive from its UUID (empty when none was found) and the statfs id of its root:
+// the UUID's serial; else, for ext2/3/4 and btrfs, the statfs id; else 0 for a volume on a block
+// device; else (no device) the stand-in serial, or for a file system of no known kind the statfs
+// id where it reports one. RAM disks always take the stand-in: their statfs id is new at each
+// mount.
+std::uint32_t SerialOfVolume(const DriveMount& drive, std::string_view uuid, const fsid_t& fsid);
+
+// The ids of a drive's volume: for a volume on a block device udev's links, else a probe of the
+// device, else the udisks2 service; nullopt for a volume without a device or when none answers.
+std::optional<VolumeIds> ReadVolumeIds(const DriveMount& drive);
+
+// Serial and label of a mounted drive whose root answered statfs with `root`, from the ids
+// ReadVolumeIds gave for it.
+Volume IdentifyVolume(const DriveMount& drive, const struct statfs& root,
+                      const std::optional<VolumeIds>& ids);
+// The same, reading the ids first.
 Volume IdentifyVolume(const DriveMount& drive, const struct statfs& root);
 
 }  // namespace tarnwick::platform

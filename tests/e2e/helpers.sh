@@ -5,6 +5,12 @@ fail() {
     exit 1
 }
 
+# Ends the test as skipped (CTest's SKIP_RETURN_CODE).
+skip() {
+    echo "SKIP: $*"
+    exit 77
+}
+
 # Polls a condition for up to $1 tenths of a second.
 within() {
     local tenths=$1

@@ -17,11 +17,6 @@ set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/helpers.sh"
 self=$(realpath "${BASH_SOURCE[0]}")
 
-skip() {
-    echo "SKIP: $*"
-    exit 77
-}
-
 # --- On the virtual display, as root driving the user's windows ------------------------------
 if [[ ${1:-} == --on-display ]]; then
     work=$2 user=$3 home=$4 exec_line=$5 installed=$6 stick=$7 shots=${8:-}

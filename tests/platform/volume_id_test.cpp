@@ -56,13 +56,54 @@ TEST(VolumeId, FileSystemIdsAndStandInsAreNeverZero) {
     EXPECT_EQ(StandInSerial(share), StandInSerial(sameShare));  // a share is one wherever it is
     EXPECT_NE(StandInSerial(share), StandInSerial(otherShare));
 
-    // Serial from the UUID, else the file-system id, else the stand-in; the label stays empty.
+    // A RAM disk keeps its stand-in whatever statfs says; the label stays empty.
     DriveMount drive{'E', kDriveRamdisk, {0, 40}, false, ram};
     struct statfs root {};
     EXPECT_EQ(IdentifyVolume(drive, root).serial, StandInSerial(ram));
     EXPECT_EQ(IdentifyVolume(drive, root).label, "");
     std::memcpy(&root.f_fsid, words, sizeof(words));
-    EXPECT_EQ(IdentifyVolume(drive, root).serial, 0x10101010U);
+    EXPECT_EQ(IdentifyVolume(drive, root).serial, StandInSerial(ram));
+}
+
+// What a serial is made from: the volume's own UUID; the statfs id only where the file system
+// makes it from its UUID; never a device number; a stand-in only for volumes without a device.
+TEST(VolumeId, SerialsComeOnlyFromWhatBelongsToTheVolume) {
+    const int words[2] = {0x11111111, 0x01010101};
+    fsid_t fsid{};
+    std::memcpy(&fsid, words, sizeof(words));
+    const auto drive = [](const char* type, DeviceNumber device, const char* source) {
+        return DriveMount{'E', kDriveRemovable, device, false,
+                          MountEntry{9, 1, device, "/", "/media/ann/X", type, source, "rw"}};
+    };
+    const DriveMount share = drive("nfs", {0, 50}, "host:/export");
+    const DriveMount ram = drive("tmpfs", {0, 51}, "tmpfs");
+    const DriveMount overlay = drive("overlay", {0, 52}, "overlay");
+    const struct {
+        DriveMount drive;
+        const char* uuid;
+        bool fsidKnown;
+        std::uint32_t serial;
+    } cases[] = {
+        {drive("vfat", {7, 12}, "/dev/loop12"), "1A2B-3C4D", true, 0x1A2B3C4DU},
+        {drive("vfat", {7, 12}, "/dev/loop12"), "0000-0000", true, 0},  // serial 0 stays 0
+        {drive("vfat", {7, 12}, "/dev/loop12"), "", true, 0},           // unreadable: 0
+        {drive("exfat", {8, 1}, "/dev/sdb1"), "", true, 0},
+        {drive("fuseblk", {8, 1}, "/dev/sdb1"), "", true, 0},         // NTFS through FUSE
+        {drive("xfs", {8, 2}, "/dev/sdb2"), "", true, 0},             // statfs id = device
+        {drive("ext4", {8, 3}, "/dev/sdb3"), "", true, 0x10101010U},  // statfs id from UUID
+        {drive("btrfs", {8, 4}, "/dev/sdb4"), "", true, 0x10101010U},
+        {drive("ext4", {8, 3}, "/dev/sdb3"), "", false, 0},
+        {share, "", false, StandInSerial(share.mount)},
+        {share, "", true, 0x10101010U},  // as before
+        {ram, "", true, StandInSerial(ram.mount)},
+        {overlay, "", false, StandInSerial(overlay.mount)},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(SerialOfVolume(c.drive, c.uuid, c.fsidKnown ? fsid : fsid_t{}), c.serial)
+            << c.drive.mount.fsType << " '" << c.uuid << "' " << c.fsidKnown;
+    }
+    EXPECT_EQ(UdisksObjectName("sdb1"), "sdb1");
+    EXPECT_EQ(UdisksObjectName("dm-0"), "dm_2d0");
 }
 
 TEST(VolumeId, UdevNamesAndLabels) {

@@ -119,9 +119,9 @@ TEST_F(HostileSettings, GarbageOfEveryKind) {
     }
 }
 
-// Numbers that are negative, too large for their type or no numbers at all: TYPE reads as -1,
-// flags as false (any other number as true), and a serial that is no unsigned 32-bit number
-// re-letters nothing.
+// Numbers that are negative, too large for their type or no numbers at all: TYPE reads as -1
+// (a serial other than 0 re-letters every type all the same), flags as false (any other number
+// as true), and a serial that is no unsigned 32-bit number re-letters nothing.
 TEST_F(HostileSettings, NumbersOutOfEveryRange) {
     struct Case {
         std::string keys;  // of entry 1 of group 1
@@ -136,10 +136,10 @@ TEST_F(HostileSettings, NumbersOutOfEveryRange) {
     const std::string serial = std::to_string(kSerialE);
     const std::vector<Case> cases = {
         {"1_TYPE=2\n1_SERIAL=" + serial, "F:\\D", false, false},
-        {"1_TYPE=-2\n1_SERIAL=" + serial, "E:\\D", false, false},
-        {"1_TYPE=4294967298\n1_SERIAL=" + serial, "E:\\D", false, false},
-        {"1_TYPE=99999999999999999999999999\n1_SERIAL=" + serial, "E:\\D", false, false},
-        {"1_TYPE=two\n1_SERIAL=" + serial, "E:\\D", false, false},
+        {"1_TYPE=-2\n1_SERIAL=" + serial, "F:\\D", false, false},
+        {"1_TYPE=4294967298\n1_SERIAL=" + serial, "F:\\D", false, false},
+        {"1_TYPE=99999999999999999999999999\n1_SERIAL=" + serial, "F:\\D", false, false},
+        {"1_TYPE=two\n1_SERIAL=" + serial, "F:\\D", false, false},
         {"1_TYPE=0x2\n1_SERIAL=" + serial, "F:\\D", false, false},
         {"1_TYPE=2\n1_SERIAL=" + std::string(5000, '9'), "E:\\D", false, false},
         {"1_MERGE=-1\n1_SUBDIR=2147483647", "E:\\D", true, true},

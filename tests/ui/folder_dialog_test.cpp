@@ -215,6 +215,13 @@ TEST_F(FolderDialogTest, NativePathsAndFileUrlsBecomeDrivePaths) {
         EXPECT_EQ(Open(path, subfolders), 1);
         EXPECT_EQ(path, drivePath);
     }
+    // A native path turned into a drive path while its first part was typed: the rest leads
+    // into a stick mounted below that part, and the folder takes the stick's letter.
+    MakeFolder("media/CARD/DCIM");
+    drives->Set('F', {(systemRoot / "media/CARD").string(), platform::kDriveRemovable, 7, ""});
+    std::string typedOn = "C:\\media/CARD/DCIM";
+    EXPECT_EQ(Open(typedOn, subfolders), 1);
+    EXPECT_EQ(typedOn, "F:\\DCIM");
     // Outside every drive, on another host, or in another user's home: kept as typed, not saved.
     for (const std::string typed : {"/nowhere/at/all", "file://server/share/folder", "~nobody/x"}) {
         std::string path = typed;

@@ -218,7 +218,7 @@ TEST_F(RunReliability, ThreadingCancelOrCloseAtSeededMomentsLosesNothing) {
 TEST_F(RunReliability, ThreadingStartUpAndRunWithHostileSettingsFiles) {
     const fs::path ini = Root('C') / "Tools" / "Tarnwick.INI";
     const std::string valid =
-        "[1_TESTPC]\n1_PATH=D:\\src\n1_TYPE=3\n1_SERIAL=1\n1_SUBDIR=1\n"
+        "[1_TESTPC]\n1_PATH=D:\\src\n1_TYPE=3\n1_SERIAL=2119630916\n1_SUBDIR=1\n"  // D:'s serial
         "2_PATH=E:\\dst\n2_TYPE=2\n2_SERIAL=99999999999\n2_MERGE=-1\n"
         "[2_TESTPC]\n1_PATH=D:\\missing\n2_PATH=E:\\dst\n";
     std::string binary;

@@ -306,7 +306,7 @@ TEST(RootDriveMap, NtfsStickShowsItsSerialLabelAndRemovableType) {
     CheckStick(kNtfsStick);
 }
 
-TEST(RootDriveMap, SticksAreFoundBySerialUnderNewLetters) {
+TEST(RootDriveMap, SticksKeepTheirLettersWhateverTheOrderTheyComeIn) {
     const std::vector<Stick> sticks = {kFatStick, kExfatStick, kNtfsStick};
     for (const Stick& stick : sticks) {
         const std::string missing = MissingForSticks(stick.kind);
@@ -344,7 +344,7 @@ TEST(RootDriveMap, SticksAreFoundBySerialUnderNewLetters) {
     const auto second = lettersAfterMounting({1, 2, 0});
     for (std::size_t i = 0; i < sticks.size(); ++i) {
         EXPECT_NE(first[i], '?');
-        EXPECT_NE(first[i], second[i]) << sticks[i].label << " kept its letter";
+        EXPECT_EQ(first[i], second[i]) << sticks[i].label << " did not keep its letter";
     }
 }
 
@@ -393,11 +393,22 @@ bool MountTmpfs(const std::string& dir) {
     return mount("tmpfs", dir.c_str(), "tmpfs", 0, "size=1m") == 0;
 }
 
+// A letter memory of its own for a map made in a child: letters from D: in the order of the table
+// for what is mounted when the map is made.
+class FreshLetterMemory {
+public:
+    FreshLetterMemory() { setenv("XDG_STATE_HOME", dir_.str().c_str(), 1); }
+
+private:
+    TempDir dir_;
+};
+
 TEST(RootDriveMap, MountChangesAreSeenAtOnce) {
     if (!RunningAsRoot()) {
         GTEST_SKIP() << "needs root to mount";
     }
     const std::string failure = InPrivateMountNamespace([]() -> std::string {
+        const FreshLetterMemory memory;
         // A map made in this namespace: one inherited from the parent reads the parent's table.
         const auto map = CreateLinuxDriveMap();
         const std::size_t before = map->Drives().size();
@@ -432,14 +443,16 @@ TEST(RootDriveMap, MountChangesAreSeenAtOnce) {
             return "the two RAM disks have no serials of their own";
         }
 
-        // Lazily detached: gone at once, and the bind now stands for that volume.
+        // Lazily detached: gone at once. The bind now stands for that volume, and is a volume of
+        // its own for the letters (a RAM disk is known by its mount point): the letter stays kept
+        // for the one at "/media/with space".
         if (umount2("/media/with space", MNT_DETACH) != 0) {
             return "cannot detach";
         }
         drives = map->Drives();
         const auto bind = DriveAt(drives, "/media/bind");
-        if (DriveAt(drives, "/media/with space") || !bind || bind->letter != spaced->letter) {
-            return "after the detach the bind does not take the letter";
+        if (DriveAt(drives, "/media/with space") || !bind || bind->letter == spaced->letter) {
+            return "after the detach the bind has no letter of its own";
         }
         if (umount2("/media", MNT_DETACH) != 0) {
             return "cannot detach /media";
@@ -549,6 +562,190 @@ TEST(RootDriveMapThreading, QueriesDuringMountChanges) {
             failure = "readers saw a list without C: at / or a zero serial";
         }
         return failure;
+    });
+    EXPECT_EQ(failure, "");
+}
+
+// --- Letters and serials of volumes on loop devices, in a private mount namespace ---------------
+
+// An image on a loop device, mounted at `dir` by the kernel driver (FAT by its FUSE driver where
+// the kernel has none), in the calling namespace.
+// Detached again at the end (the kernel lets it go once its last mount is gone).
+class LoopVolume {
+public:
+    LoopVolume(const std::vector<std::string>& mkfs, const std::string& type,
+               const std::string& image, std::string dir)
+        : dir_(std::move(dir)) {
+        std::vector<std::string> make = mkfs;
+        make.push_back(image);
+        std::error_code ec;
+        fs::create_directories(dir_, ec);
+        std::string loop;
+        if (Run({"truncate", "-s", "64M", image}) != 0 || Run(make) != 0 ||
+            Run({"losetup", "-f", "--show", image}, &loop) != 0 || loop.empty()) {
+            return;
+        }
+        loop_ = loop.substr(0, loop.find('\n'));
+        mounted_ = Run({"mount", "-t", type, loop_, dir_}) == 0;
+        if (!mounted_ && type == "vfat" && !FindProgram("fusefat").empty()) {
+            mounted_ = Run({"fusefat", "-o", "rw+,fsname=" + loop_, loop_, dir_}) == 0 &&
+                       WaitForMount(dir_, true);
+        }
+    }
+    LoopVolume(const LoopVolume&) = delete;
+    LoopVolume& operator=(const LoopVolume&) = delete;
+    ~LoopVolume() {
+        Unmount();
+        if (!loop_.empty()) {
+            Run({"losetup", "-d", loop_});
+        }
+        std::error_code ec;
+        fs::remove(dir_, ec);
+    }
+
+    bool ok() const { return mounted_; }
+    const std::string& loop() const { return loop_; }
+    void Unmount() {
+        if (mounted_) {
+            umount2(dir_.c_str(), MNT_DETACH);
+            mounted_ = false;
+        }
+    }
+
+private:
+    std::string dir_;
+    std::string loop_;
+    bool mounted_ = false;
+};
+
+std::string MissingForLoopVolumes() {
+    if (!RunningAsRoot()) {
+        return "needs root to attach loop devices and mount";
+    }
+    for (const char* tool : {"losetup", "mount", "truncate", "mkfs.ext4", "mkfs.vfat"}) {
+        if (FindProgram(tool).empty()) {
+            return std::string(tool) + " is not installed";
+        }
+    }
+    return access("/dev/loop-control", F_OK) == 0 ? "" : "no loop device support";
+}
+
+char LetterAt(DriveMap& map, const std::string& dir) {
+    const auto drive = DriveAt(map.Drives(), dir);
+    return drive ? drive->letter : '?';
+}
+
+TEST(RootDriveMap, LettersStayWithTheirVolumesWhenOthersComeAndGo) {
+    if (const std::string missing = MissingForLoopVolumes(); !missing.empty()) {
+        GTEST_SKIP() << missing;
+    }
+    const TempDir images;
+    const std::string failure = InPrivateMountNamespace([&images]() -> std::string {
+        const FreshLetterMemory memory;
+        const std::string base = "/mnt/tarnwick-" + std::to_string(getpid());
+        const auto ext4 = [](const char* uuid) {
+            return std::vector<std::string>{"mkfs.ext4", "-q", "-F", "-U", uuid};
+        };
+        auto first = std::make_unique<LoopVolume>(ext4("11111111-2222-3333-4444-555555555555"),
+                                                  "ext4", (images / "a.img").string(), base + "-a");
+        const bool ram = MountTmpfs(base + "-ram");
+        const LoopVolume last(ext4("66666666-7777-8888-9999-aaaaaaaaaaaa"), "ext4",
+                              (images / "b.img").string(), base + "-b");
+        if (!first->ok() || !ram || !last.ok()) {
+            return "cannot mount the volumes";
+        }
+        const auto map = CreateLinuxDriveMap();
+        const char a = LetterAt(*map, base + "-a");
+        const char r = LetterAt(*map, base + "-ram");
+        const char b = LetterAt(*map, base + "-b");
+        if (a == '?' || r != a + 1 || b != r + 1) {
+            return "the volumes did not get letters in the order of the table";
+        }
+        const auto ramSerial = map->VolumeOf(r);
+
+        // The first volume leaves: the RAM disk and the last one keep their letters, and the
+        // RAM disk its serial; what the RAM disk's letter names is still the RAM disk.
+        first->Unmount();
+        if (LetterAt(*map, base + "-ram") != r || LetterAt(*map, base + "-b") != b ||
+            map->VolumeOf(a)) {
+            return "letters moved after an earlier volume left";
+        }
+        const auto ramSerialAfter = map->VolumeOf(r);
+        if (!ramSerial || !ramSerialAfter || ramSerial->serial != ramSerialAfter->serial) {
+            return "the RAM disk changed its serial";
+        }
+        const auto another = CreateLinuxDriveMap();  // as another process would see them
+        if (LetterAt(*another, base + "-ram") != r || LetterAt(*another, base + "-b") != b) {
+            return "another map sees other letters";
+        }
+        umount2((base + "-ram").c_str(), MNT_DETACH);
+        std::error_code ec;
+        fs::remove(base + "-ram", ec);
+
+        // Two sticks swapped at one mount point: the second is another volume, with a letter of
+        // its own; the first one's letter names nothing while it is away.
+        const std::string stick = "/media/tarnwick-" + std::to_string(getpid()) + "-stick";
+        char stickLetter = '?';
+        {
+            const LoopVolume one(ext4("12121212-3434-5656-7878-909090909090"), "ext4",
+                                 (images / "one.img").string(), stick);
+            stickLetter = LetterAt(*map, stick);
+        }
+        const LoopVolume two(ext4("abababab-cdcd-efef-0101-232323232323"), "ext4",
+                             (images / "two.img").string(), stick);
+        const char other = LetterAt(*map, stick);
+        if (stickLetter == '?' || other == '?' || other == stickLetter ||
+            map->VolumeOf(stickLetter)) {
+            return "a swapped stick took the letter of the one before";
+        }
+        return {};
+    });
+    EXPECT_EQ(failure, "");
+}
+
+TEST(RootDriveMap, FatVolumeWithSerialZeroReportsZeroWithAndWithoutUdevLinks) {
+    if (const std::string missing = MissingForLoopVolumes(); !missing.empty()) {
+        GTEST_SKIP() << missing;
+    }
+    const TempDir images;
+    const std::string failure = InPrivateMountNamespace([&images]() -> std::string {
+        const FreshLetterMemory memory;
+        const std::string dir = "/media/tarnwick-" + std::to_string(getpid()) + "-zero";
+        const LoopVolume fat({"mkfs.vfat", "-F", "32", "-i", "00000000", "-n", "ZERO"}, "vfat",
+                             (images / "zero.img").string(), dir);
+        if (!fat.ok()) {
+            return "cannot mount the FAT image";
+        }
+        const auto serialOf = [&dir]() -> std::optional<Volume> {
+            const auto map = CreateLinuxDriveMap();
+            const char letter = LetterAt(*map, dir);
+            return letter == '?' ? std::nullopt : map->VolumeOf(letter);
+        };
+        const auto without = serialOf();
+        if (!without || without->serial != 0 || without->label != "ZERO") {
+            return "without udev links the volume does not answer serial 0";
+        }
+        // udev's links for it: a label link only (the volume has no UUID). The /dev seen here is
+        // a tmpfs of this namespace.
+        struct stat node {};
+        if (stat(fat.loop().c_str(), &node) != 0 ||
+            mount("tmpfs", "/dev", "tmpfs", 0, "size=1m") != 0) {
+            return "cannot cover /dev";
+        }
+        std::error_code ec;
+        fs::create_directories("/dev/disk/by-label", ec);
+        const std::string name = fat.loop().substr(5);
+        const bool made = mknod(fat.loop().c_str(), S_IFBLK | 0600, node.st_rdev) == 0 &&
+                          symlink(("../../" + name).c_str(), "/dev/disk/by-label/ZERO") == 0;
+        const auto with = serialOf();
+        umount2("/dev", MNT_DETACH);
+        if (!made) {
+            return "cannot make the udev links";
+        }
+        if (!with || with->serial != 0 || with->label != "ZERO") {
+            return "with udev links the volume does not answer serial 0";
+        }
+        return {};
     });
     EXPECT_EQ(failure, "");
 }
