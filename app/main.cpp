@@ -1,6 +1,8 @@
-// Tarnwick: the application, its five windows in their order, the message loop.
+// Tarnwick: without arguments the application, its five windows in their order, the message
+// loop; with one (--synchronize, --watch, --help, --version) a run or an answer without a window.
 #include <exception>
 
+#include "app/unattended.h"
 #include "ui/Application.h"
 #include "ui/Forms.h"
 #include "ui/Shell.h"
@@ -8,6 +10,9 @@
 #include "ui/Unit1.h"
 
 int main(int argc, char* argv[]) {
+    if (argc > 1) {
+        return tarnwick::app::RunCommandLine(argc, argv);
+    }
     tarnwick::ui::Application application(argc, argv);
     try {
         const tarnwick::ui::ProgramWindows windows;

@@ -83,6 +83,7 @@ RunOutcome SyncRun::RunSync(const FolderEntryReader& read, const std::set<int>* 
 std::int32_t SyncRun::SyncPair(const std::string& from, const std::string& to, bool subfolders) {
     LogMessage("Synchronising from ", Quoted(from), " to ", Quoted(to));
     const std::int32_t result = SyncFolders(from, to, subfolders, progress_);
+    sink_.PassEnded(from, to, result);
     if (result == -1) {
         LogError(" The folder ", Quoted(from), " was not found.");
     } else if (result == -2) {

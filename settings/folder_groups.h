@@ -2,7 +2,9 @@
 // Folder groups of this computer: one section "<group>_<computer>" per group, five keys per
 // folder, the deleted marker "!" and the re-lettering of moved drives.
 
+#include <cstdint>
 #include <map>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -35,6 +37,10 @@ bool DeleteFolderEntry(int group, int entry);
 // Found: `path` (re-lettered for drive types 2 and 3), `merge` and `subfolders` are set.
 // Not found: all three keep what they held.
 bool ReadFolderEntry(int group, int entry, std::string& path, bool& merge, bool& subfolders);
+
+// The live groups of this computer with a live folder (source or destination) saved on a volume
+// whose serial is one of `serials`.
+std::set<int> GroupsOnVolumes(const std::set<std::uint32_t>& serials);
 
 // (group number, path to show) of the live groups, re-lettered for drive type 2 only.
 std::vector<std::pair<int, std::string>> ListFolderGroups();
