@@ -192,6 +192,10 @@ int Watch(int& argc, char** argv, std::FILE* out) {
     // The session bus of the notifications wants an application object (no display is needed).
     const QCoreApplication application(argc, argv);
     platform::MountWatch watch;
+    if (!watch.Watching()) {
+        Write(stderr, "tarnwick: the mount table cannot be watched\n");
+        return kExitErrors;
+    }
 
     bool unreadable = false;
     std::set<std::uint32_t> known = PresentSerials(unreadable);

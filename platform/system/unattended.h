@@ -42,6 +42,8 @@ private:
 class MountWatch {
 public:
     MountWatch();
+    // False when the mount table cannot be opened: no change will ever be reported.
+    bool Watching() const { return table_.valid(); }
 
     enum class Event { MountsChanged, Stop, TimedOut };
     // Waits for a change of the mount table since the last call (or since construction), a stop
