@@ -24,10 +24,9 @@ QDBusMessage Call(QDBusConnection& bus, const QString& method, const QList<QVari
 // A server that takes markup in the text would read '&' and '<' of a path as markup.
 QString BodyFor(QDBusConnection& bus, const QString& body) {
     const QDBusMessage answer = Call(bus, QStringLiteral("GetCapabilities"), {});
-    const bool markup = answer.type() == QDBusMessage::ReplyMessage &&
-                        !answer.arguments().isEmpty() &&
-                        answer.arguments().first().toStringList().contains(
-                            QStringLiteral("body-markup"));
+    const bool markup =
+        answer.type() == QDBusMessage::ReplyMessage && !answer.arguments().isEmpty() &&
+        answer.arguments().first().toStringList().contains(QStringLiteral("body-markup"));
     return markup ? body.toHtmlEscaped() : body;
 }
 

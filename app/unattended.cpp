@@ -94,8 +94,7 @@ void StreamRunSink::Line(std::string_view text) {
     Write(out_, line);
 }
 
-void StreamRunSink::PassEnded(std::string_view /*from*/, std::string_view to,
-                              std::int32_t result) {
+void StreamRunSink::PassEnded(std::string_view /*from*/, std::string_view to, std::int32_t result) {
     if (result <= 0) {
         return;
     }

@@ -42,7 +42,7 @@ private:
     std::FILE* out_;
     bool nextLineIsError_ = false;
     std::vector<std::string> errorLines_;
-    std::vector<std::string> destinations_;        // in the order first copied into
+    std::vector<std::string> destinations_;       // in the order first copied into
     std::map<std::string, std::int64_t> copied_;  // per destination
     std::int32_t total_ = 0;
 };

@@ -24,9 +24,9 @@
 #include <thread>
 
 #include "app/unattended.h"
+#include "platform/system/system.h"
 #include "platform/system/unattended.h"
 #include "platform/volumes/drives.h"
-#include "platform/system/system.h"
 #include "settings/folder_groups.h"
 #include "support/fixture_drive_map.h"
 #include "support/temp_dir.h"
