@@ -121,7 +121,11 @@ std::string StreamRunSink::Body() const {
     for (const std::string& line : errorLines_) {
         body += line + "\n";
     }
-    body += "Total files copied : " + std::to_string(total_) + ".";
+    if (!errorLines_.empty()) {
+        body += "Total files copied : " + std::to_string(total_) + ".";
+    } else if (!body.empty()) {
+        body.pop_back();
+    }
     return body;
 }
 
@@ -198,6 +202,8 @@ int Watch(int& argc, char** argv, std::FILE* out) {
 
     bool unreadable = false;
     std::set<std::uint32_t> known = PresentSerials(unreadable);
+    // Volumes mounted from here on are noticed (for the journal, and for whoever waits for it).
+    Write(stderr, "tarnwick: watching the mounted volumes\n");
     int retries = 0;
     for (;;) {
         const std::optional<std::chrono::milliseconds> timeout =

@@ -33,8 +33,8 @@ public:
     void PassEnded(std::string_view from, std::string_view to, std::int32_t result) override;
     void Ending(std::int32_t total) override { total_ = total; }
 
-    // The notification of the run: its title, and its text in the log's words (the files copied
-    // into each folder, the error lines, the total).
+    // The notification of the run in the log's words: its title (the total, or that errors
+    // occurred) and its text (the files copied into each folder; the error lines and the total).
     std::string Summary() const;
     std::string Body() const;
 
