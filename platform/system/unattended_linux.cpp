@@ -74,6 +74,14 @@ bool StopSignals::TakeSignal() {
 }
 
 StopSignals::Event StopSignals::Wait(std::optional<std::chrono::milliseconds> timeout) {
+    if (!valid_) {
+        // Nothing could ever end a wait without a timeout; one with a timeout takes its time.
+        std::vector<pollfd> none;
+        if (timeout) {
+            PollAll(none, TimeoutMs(timeout));
+        }
+        return Event::TimedOut;
+    }
     std::vector<pollfd> fds{{signals_.get(), POLLIN, 0}, {wake_.get(), POLLIN, 0}};
     for (;;) {
         if (PollAll(fds, TimeoutMs(timeout)) <= 0) {
@@ -87,9 +95,6 @@ StopSignals::Event StopSignals::Wait(std::optional<std::chrono::milliseconds> ti
             if (::read(wake_.get(), &count, sizeof count) == sizeof count) {
                 return Event::Woken;
             }
-        }
-        if (!valid_) {
-            return Event::TimedOut;
         }
     }
 }

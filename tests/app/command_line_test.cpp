@@ -1,8 +1,10 @@
 // The executable started from a command line, without any display: its answers, --synchronize as
 // an ordinary user, and SIGTERM in the middle of a large run.
+#include <fcntl.h>
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -97,6 +99,7 @@ public:
         return lines;
     }
     void Signal(int number) const { ::kill(pid_, number); }
+    pid_t Pid() const { return pid_; }
     // The exit status; -1 when the program did not end normally.
     int Wait() {
         int status = 0;
@@ -255,6 +258,59 @@ TEST_F(CommandLine, SynchronizeAsAnOrdinaryUserWithoutADisplay) {
         frame("------------ Logging Ends   ")};
     EXPECT_EQ(run(), std::pair(1, missing)) << Errors();
     EXPECT_FALSE(fs::exists(gone));
+}
+
+TEST_F(CommandLine, ARunWaitsWhileAnotherHoldsTheLockAndIsCancelledThere) {
+    const fs::path src = work_ / "src";
+    const fs::path dst = work_ / "dst";
+    WriteFile(src / "a.txt", "a");
+    fs::create_directories(dst);
+    Store(1, 1, src);
+    Store(1, 2, dst);
+    const std::optional<std::string> runtime = platform::UserRuntimeFolder();
+    ASSERT_TRUE(runtime);
+    fs::create_directories(*runtime);
+    const fs::path lockFile = fs::path(*runtime) / "unattended.lock";
+    const int held = ::open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);
+
+    // The run has opened the lock file, and goes no further while the file is locked. (Until
+    // the program is started the forked child still has the test's descriptor of the file.)
+    const auto waiting = [&](pid_t pid) {
+        const fs::path process = "/proc/" + std::to_string(pid);
+        if (testing::ReadFile(process / "comm") != "tarnwick\n") {
+            return false;
+        }
+        const fs::path fds = process / "fd";
+        std::error_code ec;
+        for (const auto& fd : fs::directory_iterator(fds, ec)) {
+            if (fs::read_symlink(fd.path(), ec) == lockFile) {
+                return true;
+            }
+        }
+        return false;
+    };
+    {
+        Started started(program_, {"--synchronize"}, errors_);
+        while (!waiting(started.Pid())) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        started.Signal(SIGTERM);
+        const std::vector<std::string> lines = started.Rest();
+        EXPECT_EQ(started.Wait(), 0);
+        ASSERT_EQ(lines.size(), 5U);
+        EXPECT_EQ(lines[2], "Total files copied : 0.");
+        EXPECT_FALSE(fs::exists(dst / "a.txt"));
+    }
+    Started started(program_, {"--synchronize"}, errors_);
+    while (!waiting(started.Pid())) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ::close(held);
+    EXPECT_EQ(started.Rest().size(), 7U);
+    EXPECT_EQ(started.Wait(), 0);
+    EXPECT_TRUE(fs::exists(dst / "a.txt"));
 }
 
 TEST_F(CommandLine, TerminatedDuringALargeRunEndsItsLogAndLeavesNoPartialFile) {
