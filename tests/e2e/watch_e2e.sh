@@ -66,13 +66,13 @@ entry() {  # number path type serial
 }
 {
     echo "[1_$computer]"
-    entry 1 "$(drive "$work/src1")" 3 1
+    entry 1 "$(drive "$work/src1")" 3 ""
     entry 2 'Q:\backup' 2 $((0x1A2B3C4D))
     echo "[2_$computer]"
-    entry 1 "$(drive "$work/src2")" 3 1
-    entry 2 "$(drive "$work/dst2")" 3 1
+    entry 1 "$(drive "$work/src2")" 3 ""
+    entry 2 "$(drive "$work/dst2")" 3 ""
     echo "[3_$computer]"
-    entry 1 "$(drive "$work/src3")" 3 1
+    entry 1 "$(drive "$work/src3")" 3 ""
     entry 2 'R:\backup' 2 $((0x5E6F7081))
 } >"$work/app/tarnwick.INI"
 
