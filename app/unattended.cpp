@@ -9,6 +9,7 @@
 #include <string_view>
 #include <system_error>
 #include <thread>
+#include <utility>
 
 #include "app/notification.h"
 #include "platform/system/system.h"
@@ -24,7 +25,7 @@ namespace {
 constexpr const char* kLockName = "/unattended.lock";
 
 // How often, and how far apart, the volumes are asked again after a change of the mount table
-// while one of them could not be read yet (a volume still being set up).
+// while a new one could not be read yet (a volume still being set up).
 constexpr int kUnreadableRetries = 10;
 constexpr std::chrono::milliseconds kUnreadableRetryTime{1000};
 
@@ -50,20 +51,16 @@ std::string CountText(std::int64_t count) {
     return std::to_string(count) + (count > 1 ? " files" : " file") + " copied.";
 }
 
-// The serials of the volumes present now; `unreadable` tells whether a drive's volume could not
+// The drives present now by their root folder, each with the serial of its volume where it can
 // be read.
-std::set<std::uint32_t> PresentSerials(bool& unreadable) {
-    std::set<std::uint32_t> serials;
-    unreadable = false;
-    for (const std::string& root : platform::LogicalDriveRoots()) {
-        const std::optional<platform::Volume> volume = platform::VolumeInformation(root[0]);
-        if (volume && volume->serial != 0) {
-            serials.insert(volume->serial);
-        } else {
-            unreadable = true;
-        }
+PresentDrives PresentVolumes() {
+    PresentDrives volumes;
+    for (const platform::Drive& drive : platform::CurrentDriveMap().Drives()) {
+        const std::optional<platform::Volume> volume = platform::VolumeInformation(drive.letter);
+        volumes[drive.root] =
+            volume && volume->serial != 0 ? std::optional(volume->serial) : std::nullopt;
     }
-    return serials;
+    return volumes;
 }
 
 int PrintVersion() {
@@ -127,6 +124,30 @@ std::string StreamRunSink::Body() const {
         body.pop_back();
     }
     return body;
+}
+
+// --- The watch's view of the drives ------------------------------------------------------------
+
+std::set<std::uint32_t> TakeAppeared(std::map<std::string, SeenDrive>& seen,
+                                     const PresentDrives& present, bool& awaiting) {
+    std::map<std::string, SeenDrive> now;
+    std::set<std::uint32_t> appeared;
+    awaiting = false;
+    for (const auto& [root, serial] : present) {
+        const auto before = seen.find(root);
+        SeenDrive drive = before != seen.end() ? before->second : SeenDrive{std::nullopt, true};
+        if (serial) {
+            if (drive.awaited || (drive.serial && *drive.serial != *serial)) {
+                appeared.insert(*serial);
+            }
+            drive = {serial, false};
+        } else {
+            awaiting = awaiting || drive.awaited;
+        }
+        now.emplace(root, drive);
+    }
+    seen = std::move(now);
+    return appeared;
 }
 
 // --- One run -----------------------------------------------------------------------------------
@@ -200,8 +221,11 @@ int Watch(int& argc, char** argv, std::FILE* out) {
         return kExitErrors;
     }
 
-    bool unreadable = false;
-    std::set<std::uint32_t> known = PresentSerials(unreadable);
+    // The volumes present now cause no run.
+    std::map<std::string, SeenDrive> seen;
+    for (const auto& [root, serial] : PresentVolumes()) {
+        seen.emplace(root, SeenDrive{serial, false});
+    }
     // Volumes mounted from here on are noticed (for the journal, and for whoever waits for it).
     Write(stderr, "tarnwick: watching the mounted volumes\n");
     int retries = 0;
@@ -217,17 +241,11 @@ int Watch(int& argc, char** argv, std::FILE* out) {
         } else if (retries > 0) {
             --retries;
         }
-        const std::set<std::uint32_t> present = PresentSerials(unreadable);
-        if (!unreadable) {
+        bool awaiting = false;
+        const std::set<std::uint32_t> appeared = TakeAppeared(seen, PresentVolumes(), awaiting);
+        if (!awaiting) {
             retries = 0;
         }
-        std::set<std::uint32_t> appeared;
-        for (const std::uint32_t serial : present) {
-            if (!known.contains(serial)) {
-                appeared.insert(serial);
-            }
-        }
-        known = present;
         const std::set<int> groups = GroupsOnVolumes(appeared);
         if (groups.empty()) {
             continue;

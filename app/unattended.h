@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -46,6 +47,23 @@ private:
     std::map<std::string, std::int64_t> copied_;  // per destination
     std::int32_t total_ = 0;
 };
+
+// The drives present, by their root folder, with the serial of each volume that can be read.
+using PresentDrives = std::map<std::string, std::optional<std::uint32_t>>;
+
+// A mounted drive as the watch last saw it.
+struct SeenDrive {
+    std::optional<std::uint32_t> serial;  // nullopt while its volume cannot be read
+    // Mounted after the watch began and not yet taken for a run (its volume could not be read).
+    bool awaited = false;
+};
+
+// Takes the drives present now into `seen`, and gives the serials of the volumes that appeared
+// since: on a drive that is new, or whose root now holds another volume. A drive that was there
+// before and only now can be read did not appear: it is taken as it is (a share that did not
+// answer for a while). `awaiting` tells whether a new drive still cannot be read.
+std::set<std::uint32_t> TakeAppeared(std::map<std::string, SeenDrive>& seen,
+                                     const PresentDrives& present, bool& awaiting);
 
 // One unattended run of the groups (all of them, or those in `only`), once no other unattended
 // run of this user is running. A stop signal clears Progress.Continue when it is the
