@@ -4,11 +4,13 @@
 #   data is on the disk (cp and tarnwick followed by sync -f, rsync --fsync), and of 20 files
 #   of 50 MiB, an unchanged rescan (also with cold caches, as root), a rescan with 1 % of the
 #   files changed, and the peak memory of an initial copy of 20,000 and of 200,000 files.
-# "tarnwick" is the pass as it runs, "1 thread" the same pass on a single thread.
+# "tarnwick" is the pass as it runs, "1 thread" the same pass on a single thread. Given the
+# program too, the first copy and the unchanged rescan of the small files also run as
+# `tarnwick --synchronize` with one group from the same source into the same destination.
 # Times are medians of several runs (hyperfine). As root the trees live on a fresh ext4 file
 # system in a loop-mounted image, removed again at the end.
 #
-#   bench/compare.sh [path of tarnwick-bench-pair]
+#   bench/compare.sh [path of tarnwick-bench-pair [path of tarnwick]]
 # Environment: RUNS (runs per timed case, default 5), BENCH_DIR (where the work folder goes,
 # default /var/tmp).
 set -euo pipefail
@@ -22,6 +24,7 @@ for tool in hyperfine rsync cp python3 /usr/bin/time; do
     command -v "$tool" >/dev/null || { echo "$tool is missing" >&2; exit 1; }
 done
 pair=$(realpath "$pair")
+program=${2:+$(realpath "$2")}
 
 work=$(mktemp -d "${BENCH_DIR:-/var/tmp}/tarnwick-bench.XXXXXX")
 fs=$work/data
@@ -57,6 +60,20 @@ python3 "$here/make_tree.py" "$fs/mem20k" --files 20000 --folders 200 --depth 3 
 python3 "$here/make_tree.py" "$fs/mem200k" --files 200000 --folders 2000 --depth 3 \
     --min-size 0 --max-size 1KiB --seed 4
 sync
+
+# The program beside its settings: one group, the small tree into dst with its subfolders.
+synchronize=()
+if [[ -n $program ]]; then
+    mkdir -p "$work/app"
+    cp "$program" "$work/app/tarnwick"
+    drive() { local p=${1//\//\\}; echo "C:$p"; }
+    computer=$(uname -n | cut -d. -f1 | cut -c1-15 | tr a-z A-Z)
+    printf '[1_%s]\n1_PATH=%s\n1_TYPE=3\n1_SERIAL=\n1_MERGE=0\n1_SUBDIR=1\n' \
+        "$computer" "$(drive "$fs/small")" >"$work/app/tarnwick.INI"
+    printf '2_PATH=%s\n2_TYPE=3\n2_SERIAL=\n2_MERGE=0\n2_SUBDIR=1\n' "$(drive "$fs/dst")" \
+        >>"$work/app/tarnwick.INI"
+    synchronize=("synchronize=$work/app/tarnwick --synchronize")
+fi
 
 # One comparison; NAME=COMMAND pairs after the case name, the prepare command and the number of
 # warm-up rounds. The machine is shared, so the tools take turns: each round runs every command
@@ -96,7 +113,7 @@ measure initial-small "$(fresh "$fs/dst")" 0 \
     "tarnwick=$pair $fs/small $fs/dst --subfolders" \
     "single=$pair $fs/small $fs/dst --subfolders --workers 1" \
     "cp=cp -r --preserve=timestamps $fs/small/. $fs/dst/" \
-    "rsync=rsync -rt $fs/small/ $fs/dst/"
+    "rsync=rsync -rt $fs/small/ $fs/dst/" "${synchronize[@]}"
 # The same first copy until its data is on the disk: tarnwick names a copy only once its data is
 # there, cp and rsync promise that only with a flush of the volume afterwards (rsync --fsync,
 # a flush per file, takes a minute or more here).
@@ -127,7 +144,7 @@ measure rescan-unchanged "" 1 \
     "tarnwick=$pair $fs/small $fs/dst --subfolders" \
     "single=$pair $fs/small $fs/dst --subfolders --workers 1" \
     "rsync=rsync -rtu $fs/small/ $fs/dst/" \
-    "cp=cp -ru --preserve=timestamps $fs/small/. $fs/dst/"
+    "cp=cp -ru --preserve=timestamps $fs/small/. $fs/dst/" "${synchronize[@]}"
 # The same with nothing in the caches: every folder and inode is read from the disk.
 cold=no
 if [[ $(id -u) == 0 && -w /proc/sys/vm/drop_caches ]]; then
@@ -251,4 +268,11 @@ check("50 MiB files until on disk within 1.05x of cp + sync -f",
       bd["tarnwick"] <= 1.05 * bd["cp"], f"{bd['tarnwick'] / bd['cp']:.2f} of the time of cp + sync")
 check("peak memory at 200,000 files within 2 MiB of 20,000", growth["tarnwick"] <= 2048,
       f"{growth['tarnwick']} KiB more")
+for case, title in (("initial-small", "first copy"), ("rescan-unchanged", "unchanged rescan")):
+    m = figures[case]
+    if "synchronize" in m:
+        check(f"tarnwick --synchronize, {title}, within 1.05x of the pass",
+              m["synchronize"] <= 1.05 * m["tarnwick"],
+              f"{m['synchronize']:.3f}s against {m['tarnwick']:.3f}s, "
+              f"{m['synchronize'] / m['tarnwick']:.3f}x")
 EOF

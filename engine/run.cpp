@@ -97,8 +97,7 @@ RunOutcome SyncRun::RunSync(const FolderEntryReader& read, const std::set<int>* 
 }
 
 std::int32_t SyncRun::SyncPair(const std::string& from, const std::string& to, bool subfolders,
-                               GroupDestination groupDestination, bool fromHere,
-                               bool toHere) {
+                               GroupDestination groupDestination, bool fromHere, bool toHere) {
     LogMessage("Synchronising from ", Quoted(from), " to ", Quoted(to));
     PassFailures failures;
     // A folder on another volume than its own is missing: nothing is copied to or from it.
@@ -106,6 +105,7 @@ std::int32_t SyncRun::SyncPair(const std::string& from, const std::string& to, b
         !fromHere ? -1
         : !toHere ? -2
                   : SyncFolders(from, to, subfolders, progress_, {groupDestination, &failures});
+    sink_.PassEnded(from, to, result);
     if (result == -1) {
         LogError(" The folder ", Quoted(from), " was not found.");
         return 0;

@@ -26,6 +26,10 @@ public:
     virtual void Line(std::string_view text) = 0;
     // Just before an error line is written.
     virtual void ErrorRaised() {}
+    // When a pass has answered, before its lines: the files it copied, or -1 / -2 (a folder
+    // missing).
+    virtual void PassEnded(std::string_view /*from*/, std::string_view /*to*/,
+                           std::int32_t /*result*/) {}
     // Before the end lines, with the run's total.
     virtual void Ending(std::int32_t /*total*/) {}
 };

@@ -13,6 +13,8 @@ packages=(
     clang libclang-rt-14-dev xvfb xauth xdotool imagemagick x11-apps
     dosfstools mtools exfatprogs exfat-fuse fusefat ntfs-3g fuse3 e2fsprogs util-linux mount procps
     rsync dpkg-dev file lintian appstream passwd
+    # tests of the unattended runs: a private session bus and its monitor, unit checks
+    dbus-daemon dbus-bin systemd
     # benchmarks
     hyperfine time python3
 )

@@ -251,6 +251,38 @@ bool FolderOnItsVolume(int group, int entry, std::string_view path) {
     return GetVolumeSerial(path.substr(0, 2), label) == *serial;
 }
 
+std::set<int> GroupsOnVolumes(const std::set<std::uint32_t>& serials) {
+    std::set<int> groups;
+    const std::optional<std::string> computer = ComputerName();
+    if (!computer || serials.empty()) {
+        return groups;
+    }
+    const SettingsFile file;
+    for (int group = 1; group < INT_MAX; ++group) {
+        const std::string section = SectionName(group, *computer);
+        const std::string source = file.ReadString(section, KeyName(1, kPath), "");
+        if (source.empty()) {
+            break;
+        }
+        if (source == kDeletedMarker) {
+            continue;
+        }
+        for (int entry = 1; entry < INT_MAX; ++entry) {
+            const std::string path = file.ReadString(section, KeyName(entry, kPath), "");
+            if (path.empty()) {
+                break;
+            }
+            const std::optional<std::uint32_t> serial =
+                SerialNumber(file.ReadString(section, KeyName(entry, kSerial), ""));
+            if (path != kDeletedMarker && serial && serials.contains(*serial)) {
+                groups.insert(group);
+                break;
+            }
+        }
+    }
+    return groups;
+}
+
 std::vector<std::pair<int, std::string>> ListFolderGroups() {
     const std::optional<std::string> computer = ComputerName();
     if (!computer) {

@@ -2,7 +2,9 @@
 // Folder groups of this computer: one section "<group>_<computer>" per group, five keys per
 // folder, the deleted marker "!" and the re-lettering of moved drives.
 
+#include <cstdint>
 #include <map>
+#include <set>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -43,6 +45,10 @@ bool ReadFolderEntry(int group, int entry, std::string& path, bool& merge, bool&
 // volume it was saved on, and the run takes it for missing. True for every other entry (an empty,
 // non-numeric or "0" serial, a path without a drive letter).
 bool FolderOnItsVolume(int group, int entry, std::string_view path);
+
+// The live groups of this computer with a live folder (source or destination) saved on a volume
+// whose serial is one of `serials`.
+std::set<int> GroupsOnVolumes(const std::set<std::uint32_t>& serials);
 
 // (group number, path to show) of the live groups, re-lettered for drive type 2 only.
 std::vector<std::pair<int, std::string>> ListFolderGroups();

@@ -102,6 +102,26 @@ TEST_F(FolderGroups, TwoComputersSeeOnlyTheirOwnGroups) {
     EXPECT_EQ(ListFolderGroups(), (List{{1, "C:\\Data\\Documents"}, {3, "D:\\Projects"}}));
 }
 
+TEST_F(FolderGroups, GroupsOnVolumesAreTheLiveGroupsWithALiveFolderThere) {
+    // Group 4 is deleted, its destination kept; group 5 has a deleted destination.
+    SetIniText(kTwoComputers +
+               "\n[4_WORKSTATION]\n1_PATH=!\n1_SERIAL=777\n2_PATH=G:\\x\n2_SERIAL=777\n"
+               "\n[5_WORKSTATION]\n1_PATH=C:\\y\n1_SERIAL=1\n2_PATH=!\n2_SERIAL=888\n");
+    const std::pair<std::set<std::uint32_t>, std::set<int>> cases[] = {
+        {{kSerialE}, {1}},               // a Backup destination
+        {{3021887744U}, {1}},            // a Merge destination
+        {{2891450123U}, {1, 3}},         // sources
+        {{1029384756U}, {}},             // another computer's folder
+        {{777, 888}, {}},                // deleted slots
+        {{kSerialE, 1, 12345}, {1, 5}},  // several volumes at once
+        {{}, {}},
+    };
+    int n = 0;
+    for (const auto& [serials, groups] : cases) {
+        EXPECT_EQ(GroupsOnVolumes(serials), groups) << "case " << n++;
+    }
+}
+
 TEST_F(FolderGroups, FirstGroupCreatesTheFileWithOneSection) {
     EXPECT_EQ(ListFolderGroups(), List{});
     EXPECT_EQ(ListFolderEntries(1), List{});

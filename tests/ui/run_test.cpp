@@ -18,6 +18,7 @@
 #include <QTimer>
 #include <QToolButton>
 #include <condition_variable>
+#include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -25,8 +26,10 @@
 #include <regex>
 #include <thread>
 
-#include "platform/volumes/drives.h"
+#include "app/unattended.h"
 #include "platform/system/system.h"
+#include "platform/system/unattended.h"
+#include "platform/volumes/drives.h"
 #include "settings/folder_groups.h"
 #include "support/fixture_drive_map.h"
 #include "support/temp_dir.h"
@@ -571,6 +574,93 @@ TEST_F(RunTest, ThreadingFilesNotCopiedAreToldAndARefusingDestinationIsAnError) 
     ASSERT_FALSE(closer.captions.isEmpty());
     EXPECT_EQ(closer.captions.front(), QString("Error during synchronization"));
     EXPECT_TRUE(SyncErrorFlag);
+}
+
+// A run without a window writes the window's lines for the same settings, and copies the same.
+TEST_F(RunTest, ThreadingUnattendedRunWritesTheLinesOfTheWindow) {
+    using testing::kBaseTime;
+    const std::pair<const char*, std::function<void()>> cases[] = {
+        {"no groups", [] {}},
+        {"Backup, Merge, a deleted destination and a deleted group",
+         [this] {
+             WriteFile(Native('D', "src/a.txt"), "a", kBaseTime);
+             WriteFile(Native('D', "src/sub/c.txt"), "c", kBaseTime);
+             fs::create_directories(Native('E', "backup"));
+             WriteFile(Native('E', "merge/m.txt"), "m", kBaseTime);
+             Store(1, 1, "D:\\src", false, true);
+             Store(1, 2, "E:\\backup");
+             Store(1, 3, "E:\\deleted");
+             ASSERT_TRUE(DeleteFolderEntry(1, 3));
+             Store(1, 4, "E:\\merge", true);
+             Store(2, 1, "D:\\src");
+             Store(2, 2, "E:\\other");
+             ASSERT_TRUE(DeleteFolderGroup(2));
+         }},
+        {"a missing source and a missing Merge destination",
+         [this] {
+             fs::create_directories(Native('E', "one"));
+             fs::create_directories(Native('D', "present"));
+             Store(1, 1, "D:\\missing");
+             Store(1, 2, "E:\\one", true);
+             Store(2, 1, "D:\\present");
+             Store(2, 2, "E:\\gone", true);
+         }},
+    };
+    // The date-time texts may differ between the two runs; nothing else may.
+    const auto timeless = [](const std::string& line) {
+        return line.starts_with("------------") || line.starts_with("Error ") ? Shape(line) : line;
+    };
+    const TempDir runtime;
+    platform::SetRuntimeFolderForTesting(runtime.str());
+    for (const auto& [name, setUp] : cases) {
+        SCOPED_TRACE(name);
+        const auto fresh = [&] {
+            for (const char letter : {'D', 'E'}) {
+                fs::remove_all(Native(letter, ""));
+                fs::create_directories(Native(letter, ""));
+            }
+            fs::remove(Native('C', "Tools/Tarnwick.INI"));
+            setUp();
+        };
+        fresh();
+        LogCloser closer(log_);
+        RunToEnd();
+        ASSERT_TRUE(WaitUntil([&] { return !form_->TimerError->isActive() && !log_.isVisible(); }));
+        std::vector<std::string> window;
+        for (const QString& line : LogLines()) {
+            window.push_back(timeless(FromQt(line)));
+        }
+        const bool windowErrors = SyncErrorFlag;
+        const int windowCopies = CountFiles(drives_.path());
+
+        fresh();
+        char* text = nullptr;
+        std::size_t size = 0;
+        std::FILE* out = open_memstream(&text, &size);
+        ASSERT_NE(out, nullptr);
+        RunOutcome outcome;
+        {
+            platform::StopSignals stop;
+            app::StreamRunSink sink(out);
+            bool stopRequested = false;
+            outcome = app::RunUnattended(stop, sink, nullptr, 1, stopRequested);
+            EXPECT_FALSE(stopRequested);
+        }
+        std::fclose(out);
+        std::vector<std::string> unattended;
+        const std::string written(text, size);
+        std::free(text);
+        ASSERT_TRUE(written.ends_with('\n'));
+        for (std::size_t start = 0; start < written.size();) {
+            const std::size_t end = written.find('\n', start);
+            unattended.push_back(timeless(written.substr(start, end - start)));
+            start = end + 1;
+        }
+        EXPECT_EQ(unattended, window);
+        EXPECT_EQ(outcome.Errors, windowErrors);
+        EXPECT_EQ(CountFiles(drives_.path()), windowCopies);
+    }
+    platform::SetRuntimeFolderForTesting(std::nullopt);
 }
 
 TEST_F(RunTest, ThreadingCancelEndsTheRunWithTheTotalSoFar) {
