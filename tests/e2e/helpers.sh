@@ -34,3 +34,23 @@ ended() {
     state=$(ps -o stat= -p "$1" 2>/dev/null) || return 0
     [[ $state == Z* ]]
 }
+
+# Writes settings file $1 with one group of this computer: source folder $2 (with subfolders)
+# and destination folder $3, both native paths on C: saved without a serial.
+write_pair_settings() {
+    local computer
+    computer=$(hostname | cut -d. -f1 | tr '[:lower:]' '[:upper:]' | cut -c1-15)
+    cat >"$1" <<EOF
+[1_$computer]
+1_PATH=C:${2//\//\\}
+1_TYPE=3
+1_SERIAL=
+1_MERGE=0
+1_SUBDIR=1
+2_PATH=C:${3//\//\\}
+2_TYPE=3
+2_SERIAL=
+2_MERGE=0
+2_SUBDIR=0
+EOF
+}

@@ -99,21 +99,7 @@ if [[ ${1:-} == --in-namespace ]]; then
     driver=$(ps -eo pid=,args= | awk -v dev="$loop" '$2 ~ /mount.exfat/ && $0 ~ dev " " {print $1}')
     [[ -n $driver ]] || fail "the FUSE driver's process was not found"
 
-    computer=$(hostname | cut -d. -f1 | tr '[:lower:]' '[:upper:]' | cut -c1-15)
-    drive_path() { printf 'C:%s' "${1//\//\\}"; }
-    cat >"$work/app/tarnwick.INI" <<EOF
-[1_$computer]
-1_PATH=$(drive_path "$work/src")
-1_TYPE=3
-1_SERIAL=
-1_MERGE=0
-1_SUBDIR=1
-2_PATH=$(drive_path "$work/stick/dst")
-2_TYPE=3
-2_SERIAL=
-2_MERGE=0
-2_SUBDIR=0
-EOF
+    write_pair_settings "$work/app/tarnwick.INI" "$work/src" "$work/stick/dst"
     xvfb-run -a -s "-screen 0 1280x1024x24" bash "$self" --on-display "$work" "$driver" "$mode"
     echo "PASS: the stick's driver held the run, then was ${mode/stop/stopp}ed"
     exit 0

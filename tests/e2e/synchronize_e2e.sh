@@ -82,22 +82,7 @@ echo "second file, in a subfolder" >"$work/src/sub/b.txt"
 touch -d '2020-01-02 03:04:05.1234567' "$work/src/a.txt"
 touch -d '2021-06-07 08:09:10.7654321' "$work/src/sub/b.txt"
 
-# The computer name names the section: the host name up to its first dot, in upper case.
-computer=$(hostname | cut -d. -f1 | tr '[:lower:]' '[:upper:]' | cut -c1-15)
-drive_path() { printf 'C:%s' "${1//\//\\}"; }
-cat >"$work/app/tarnwick.INI" <<EOF
-[1_$computer]
-1_PATH=$(drive_path "$work/src")
-1_TYPE=3
-1_SERIAL=
-1_MERGE=0
-1_SUBDIR=1
-2_PATH=$(drive_path "$work/dst")
-2_TYPE=3
-2_SERIAL=
-2_MERGE=0
-2_SUBDIR=0
-EOF
+write_pair_settings "$work/app/tarnwick.INI" "$work/src" "$work/dst"
 settings_before=$(cat "$work/app/tarnwick.INI")
 
 xvfb-run -a -s "-screen 0 1280x1024x24" bash "$0" --on-display "$work" "$shots"
