@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <cstdlib>
 #include <mutex>
 #include <utility>
@@ -145,6 +146,30 @@ bool ReplaceFile(const std::string& target, std::string_view text, const struct 
         (void)::fsync(dir.get());
     }
     return true;
+}
+
+std::optional<std::string> ReadWholeFile(const std::string& path, std::size_t limit) {
+    const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+    struct stat st {};
+    if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) ||
+        static_cast<std::uint64_t>(st.st_size) > limit) {
+        return std::nullopt;
+    }
+    std::string text;
+    char buffer[65536];
+    for (;;) {
+        const ssize_t got = ::read(fd.get(), buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0 || text.size() > limit) {
+            return std::nullopt;
+        }
+        if (got == 0) {
+            return text;
+        }
+        text.append(buffer, static_cast<std::size_t>(got));
+    }
 }
 
 bool MakeFoldersBelow(const std::string& home, const std::string& folder) {

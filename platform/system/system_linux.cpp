@@ -15,6 +15,7 @@
 #include <mutex>
 #include <string_view>
 
+#include "platform/replace_file.h"
 #include "platform/system/system.h"
 #include "platform/unique_fd.h"
 #include "platform/volumes/drives.h"
@@ -159,27 +160,8 @@ void DropDeletedMark(std::string& path, const std::function<bool(const struct st
     }
 }
 
-std::optional<std::string> ReadText(const char* path) {
-    const UniqueFd fd(::open(path, O_RDONLY | O_CLOEXEC));
-    if (fd.get() < 0) {
-        return std::nullopt;
-    }
-    std::string text;
-    char buffer[65536];
-    for (;;) {
-        const ssize_t got = ::read(fd.get(), buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got < 0) {
-            return std::nullopt;
-        }
-        if (got == 0) {
-            return text;
-        }
-        text.append(buffer, static_cast<std::size_t>(got));
-    }
-}
+// The memory map of a process is a line per mapping; a few MiB hold tens of thousands.
+constexpr std::size_t kMaxMapsSize = 16 << 20;
 
 // An address in the main program's own first segment: the dynamic linker lists the main program
 // first, however it was started.
@@ -205,7 +187,7 @@ std::uintptr_t MainProgramAddress() {
 std::optional<std::string> LoadedByInterpreter(const std::string& exeLink) {
     const std::uintptr_t address = MainProgramAddress();
     const std::optional<std::string> maps =
-        address != 0 ? ReadText("/proc/self/maps") : std::nullopt;
+        address != 0 ? ReadWholeFile("/proc/self/maps", kMaxMapsSize) : std::nullopt;
     std::optional<MappedFile> mapped = maps ? MappedFileAt(*maps, address) : std::nullopt;
     if (!mapped || mapped->path == exeLink) {
         return std::nullopt;

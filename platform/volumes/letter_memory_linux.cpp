@@ -19,7 +19,7 @@ namespace tarnwick::platform {
 namespace {
 
 // A memory is a few lines per letter; anything far larger is not one.
-constexpr off_t kMaxMemorySize = 1 << 20;
+constexpr std::size_t kMaxMemorySize = 1 << 20;
 
 // The lock is held for a read and a write of a small file; one held longer belongs to a process
 // that hangs, and is not waited for.
@@ -35,30 +35,6 @@ bool Lock(int fd) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     return true;
-}
-
-std::optional<std::string> ReadSmallFile(const std::string& path) {
-    const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
-    struct stat st {};
-    if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) ||
-        st.st_size > kMaxMemorySize) {
-        return std::nullopt;
-    }
-    std::string text;
-    char buffer[4096];
-    for (;;) {
-        const ssize_t got = ::read(fd.get(), buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got < 0 || text.size() > static_cast<std::size_t>(kMaxMemorySize)) {
-            return std::nullopt;
-        }
-        if (got == 0) {
-            return text;
-        }
-        text.append(buffer, static_cast<std::size_t>(got));
-    }
 }
 
 }  // namespace
@@ -84,7 +60,7 @@ bool UpdateLetterMemory(const std::string& path, LetterMemory& memory,
     const UniqueFd lock(
         ::open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
     const bool locked = lock.get() >= 0 && Lock(lock.get());
-    const std::optional<std::string> text = ReadSmallFile(path);
+    const std::optional<std::string> text = ReadWholeFile(path, kMaxMemorySize);
     if (text) {
         memory = ParseLetterMemory(*text);
     }
