@@ -206,7 +206,7 @@ if [[ ${1:-} == --in-namespace ]]; then
     setpriv --reuid="$user" --regid="$user" --init-groups mkdir "$stick/Tarnwick"
 
     started=$SECONDS
-    xvfb-run -a -s "-screen 0 1280x1024x24" bash "$self" --on-display "$work" "$user" "$home" \
+    xvfb-run -a -s "-screen 0 1280x1024x24 -noreset" bash "$self" --on-display "$work" "$user" "$home" \
         "$exec_line" "$installed" "$stick" "$shots"
 
     store=$home/.local/share/tarnwick/virtual-store${program_dir}/tarnwick.INI

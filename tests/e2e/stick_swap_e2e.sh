@@ -162,7 +162,7 @@ if [[ ${1:-} == --in-namespace ]]; then
     mount_card "$work/card1.img" "$card" "$user" >"$work/loop" || skip "no loop device"
     setpriv --reuid="$user" --regid="$user" --init-groups mkdir "$card/DCIM"
 
-    xvfb-run -a -s "-screen 0 1280x1024x24" bash "$self" --on-display "$work" "$user" "$home" \
+    xvfb-run -a -s "-screen 0 1280x1024x24 -noreset" bash "$self" --on-display "$work" "$user" "$home" \
         "$card" "$shots"
     memory=$home/.local/state/tarnwick/letters
     [[ -f $memory && $(stat -c %U "$memory") == "$user" ]] || fail "no letter memory at $memory"

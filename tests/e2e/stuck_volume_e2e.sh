@@ -100,7 +100,7 @@ if [[ ${1:-} == --in-namespace ]]; then
     [[ -n $driver ]] || fail "the FUSE driver's process was not found"
 
     write_pair_settings "$work/app/tarnwick.INI" "$work/src" "$work/stick/dst"
-    xvfb-run -a -s "-screen 0 1280x1024x24" bash "$self" --on-display "$work" "$driver" "$mode"
+    xvfb-run -a -s "-screen 0 1280x1024x24 -noreset" bash "$self" --on-display "$work" "$driver" "$mode"
     echo "PASS: the stick's driver held the run, then was ${mode/stop/stopp}ed"
     exit 0
 fi

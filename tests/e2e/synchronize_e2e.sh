@@ -85,7 +85,7 @@ touch -d '2021-06-07 08:09:10.7654321' "$work/src/sub/b.txt"
 write_pair_settings "$work/app/tarnwick.INI" "$work/src" "$work/dst"
 settings_before=$(cat "$work/app/tarnwick.INI")
 
-xvfb-run -a -s "-screen 0 1280x1024x24" bash "$0" --on-display "$work" "$shots"
+xvfb-run -a -s "-screen 0 1280x1024x24 -noreset" bash "$0" --on-display "$work" "$shots"
 
 [[ $(cat "$work/app/tarnwick.INI") == "$settings_before" ]] || fail "the settings file changed"
 echo "PASS: synchronised and ended with status 0"

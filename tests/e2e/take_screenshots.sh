@@ -72,5 +72,5 @@ entry() {  # number, drive path, merge, subfolders
 } >"$demo/Tarnwick/tarnwick.INI"
 
 mkdir -p "$out"
-xvfb-run -a -s "-screen 0 1280x1024x24" bash "$0" --on-display "$demo" "$out"
+xvfb-run -a -s "-screen 0 1280x1024x24 -noreset" bash "$0" --on-display "$demo" "$out"
 echo "Screenshots written to $out"
