@@ -112,7 +112,10 @@ int main(int argc, char** argv) {
         const ProgressReader reader(progress);
         Report(tarnwick::SyncFolders(*source, *destination, subfolders, progress));
         if (merge) {
-            Report(tarnwick::SyncFolders(*destination, *source, subfolders, progress));
+            // The way back as a run's Merge takes it: the destination is the group's, whose
+            // links are not followed.
+            Report(tarnwick::SyncFolders(*destination, *source, subfolders, progress,
+                                         {tarnwick::GroupDestination::kPassSource, nullptr}));
         }
     }
     return 0;

@@ -43,8 +43,31 @@ struct CopyBatch::Pending {
 CopyBatch::Writer::Writer() = default;
 CopyBatch::Writer::~Writer() = default;
 
-CopyBatch::CopyBatch(std::atomic<std::int32_t>* named, const std::atomic<bool>* going)
-    : count_(kFirstBatchCount), folderBound_(FolderBound()), named_(named), going_(going) {}
+CopyBatch::CopyBatch(std::atomic<std::int32_t>* named, const std::atomic<bool>* going,
+                     Dropped dropped)
+    : count_(kFirstBatchCount),
+      folderBound_(FolderBound()),
+      named_(named),
+      going_(going),
+      dropped_(std::move(dropped)) {}
+
+void CopyBatch::Drop(const platform::FileError& why, std::int32_t count) {
+    if (dropped_ && count > 0) {
+        dropped_(why, count);
+    }
+}
+
+// Names already given and counted whose flush failed: they may never reach the device.
+int CopyBatch::Unname(const platform::FileError& why, std::int32_t names) {
+    if (names <= 0) {
+        return 0;
+    }
+    if (named_ != nullptr) {
+        named_->fetch_sub(names, std::memory_order_relaxed);
+    }
+    Drop(why, names);
+    return names;
+}
 
 bool CopyBatch::Named(bool named) {
     if (named && named_ != nullptr) {
@@ -102,13 +125,14 @@ namespace {
 // The folder of a batch's copies, held by a writer for as long as it adds there.
 std::shared_ptr<platform::HeldFolder> HeldFolderOf(std::shared_ptr<platform::HeldFolder>& last,
                                                    const platform::Directory& to,
-                                                   const std::atomic<bool>* going) {
+                                                   const std::atomic<bool>* going,
+                                                   platform::FileError& why) {
     if (last && last->Id() == to.Id()) {
         return last;
     }
     last.reset();  // its descriptor is not needed while the next one is opened
     auto folder = platform::HeldFolder::Hold(
-        to, [going] { return going == nullptr || going->load(std::memory_order_relaxed); });
+        to, [going] { return going == nullptr || going->load(std::memory_order_relaxed); }, &why);
     if (folder) {
         last = folder;
     }
@@ -121,8 +145,10 @@ CopyBatch::Added CopyBatch::Add(Writer& writer, const platform::Directory& from,
                                 const std::string& name, const platform::Directory& to,
                                 const std::string& toName, bool failIfExists,
                                 std::optional<platform::FileTime> lastWrite,
-                                const platform::FindData* decidedOn) {
+                                const platform::FindData* decidedOn, platform::FileError& why) {
+    why = {};
     if (!to.IsOpen()) {
+        why = {platform::FileRefusal::kSystem, 0, platform::FileConcern::kFolder};
         return Added::kFailed;
     }
     const platform::Directory::Durability durability = to.CopyDurability();
@@ -138,11 +164,12 @@ CopyBatch::Added CopyBatch::Add(Writer& writer, const platform::Directory& from,
         }
         // The folder is held before a temporary file is made in it: a file just made is not
         // locked yet, and must not be taken for a leftover.
+        platform::FileError held;
         try {
-            folder = HeldFolderOf(writer.folder_, to, going_);
+            folder = HeldFolderOf(writer.folder_, to, going_, held);
         } catch (const std::exception&) {
         }
-        if (!folder && platform::DescriptorsRanOut() && attempt == 0) {
+        if (!folder && held.RanOutOfDescriptors() && attempt == 0) {
             continue;
         }
         // A copy that waits in the batch does so under a temporary name; one that needs no wait
@@ -151,8 +178,8 @@ CopyBatch::Added CopyBatch::Add(Writer& writer, const platform::Directory& from,
         const bool waits = durability == platform::Directory::Durability::kVolume && folder &&
                            !folder->Contended();
         copy = platform::TemporaryCopy::Write(from, name, to, toName, failIfExists, lastWrite,
-                                              decidedOn, folder.get(), waits);
-        if (!copy && !platform::DescriptorsRanOut()) {
+                                              decidedOn, folder.get(), waits, why);
+        if (!copy && !why.RanOutOfDescriptors()) {
             return Added::kFailed;
         }
     }
@@ -160,7 +187,8 @@ CopyBatch::Added CopyBatch::Add(Writer& writer, const platform::Directory& from,
         return Added::kFailed;
     }
     if (durability != platform::Directory::Durability::kVolume || !folder || folder->Contended()) {
-        if (!copy->NameNow(to)) {
+        why = copy->NameNow(to);
+        if (why) {
             return Added::kFailed;
         }
         // The name itself reaches the disk with a flush of its folder, at the end.
@@ -255,25 +283,36 @@ void CopyBatch::Relieve() {
 }
 
 void CopyBatch::Settle(const std::shared_ptr<platform::HeldFolder>& folder) {
-    std::vector<std::shared_ptr<platform::HeldFolder>> full;
+    std::vector<Unflushed> full;
     {
         const std::lock_guard lock(mutex_);
-        if (!settling_.empty() && settling_.back()->Id() == folder->Id()) {
+        if (!settling_.empty() && settling_.back().folder->Id() == folder->Id()) {
+            ++settling_.back().names;
             return;
         }
         try {
-            settling_.push_back(folder);
+            settling_.push_back({folder, 1});
         } catch (const std::exception&) {
-            folder->FlushFolder();
+            if (const platform::FileError failed = folder->FlushFolder()) {
+                unflushedEarly_.fetch_add(Unname(failed, 1), std::memory_order_relaxed);
+            }
             return;
         }
         if (settling_.size() >= folderBound_) {
             full.swap(settling_);
         }
     }
-    for (const auto& named : full) {
-        named->FlushFolder();
+    unflushedEarly_.fetch_add(FlushFolders(full), std::memory_order_relaxed);
+}
+
+int CopyBatch::FlushFolders(const std::vector<Unflushed>& folders) {
+    int unnamed = 0;
+    for (const Unflushed& named : folders) {
+        if (const platform::FileError failed = named.folder->FlushFolder()) {
+            unnamed += Unname(failed, named.names);
+        }
     }
+    return unnamed;
 }
 
 // With commitMutex_ held: the copies waiting so far become the batch being committed.
@@ -323,22 +362,22 @@ int CopyBatch::Finish() {
     const std::lock_guard commit(commitMutex_);
     const int named = std::exchange(early_, 0) + CommitLocked();
     // The names given since the last flush of their volume, and those given at once in folders
-    // whose volume is not flushed as a whole, are made durable too.
-    for (const auto& volume : unflushed_) {
-        if (!volume->FlushVolume()) {
-            volume->FlushVolume();
+    // whose volume is not flushed as a whole, are made durable too. A flush that fails is not
+    // asked again: its names are not counted.
+    int unnamed = 0;
+    for (const Unflushed& volume : unflushed_) {
+        if (const platform::FileError failed = volume.folder->FlushVolume()) {
+            unnamed += Unname(failed, volume.names);
         }
     }
     unflushed_.clear();
-    std::vector<std::shared_ptr<platform::HeldFolder>> settling;
+    std::vector<Unflushed> settling;
     {
         const std::lock_guard lock(mutex_);
         settling.swap(settling_);
     }
-    for (const auto& folder : settling) {
-        folder->FlushFolder();
-    }
-    return named;
+    unnamed += FlushFolders(settling);
+    return named - unflushedEarly_.exchange(0, std::memory_order_relaxed) - unnamed;
 }
 
 int CopyBatch::CommitInBackground() {
@@ -369,10 +408,10 @@ int CopyBatch::CommitInBackground() {
 }
 
 int CopyBatch::CommitCopies(std::vector<Pending>& copies) {
-    // The volumes flushed for this batch, and whether the flush succeeded. A batch rarely spans
-    // more than one volume.
+    // The volumes flushed for this batch, and how the flush went. A batch rarely spans more than
+    // one volume.
     constexpr std::size_t kVolumes = 8;
-    std::pair<std::uint64_t, bool> flushed[kVolumes];
+    std::pair<std::uint64_t, platform::FileError> flushed[kVolumes];
     std::size_t volumes = 0;
     int named = 0;
     for (Pending& copy : copies) {
@@ -380,34 +419,50 @@ int CopyBatch::CommitCopies(std::vector<Pending>& copies) {
         const auto end = flushed + volumes;
         const auto found = std::find_if(
             flushed, end, [&](const auto& volume) { return volume.first == folder.Device(); });
-        bool durable = false;
+        platform::FileError failed;
         if (found != end) {
-            durable = found->second;
+            failed = found->second;
         } else {
-            durable = folder.FlushVolume();
+            failed = folder.FlushVolume();
             if (volumes < kVolumes) {
-                flushed[volumes++] = {folder.Device(), durable};
+                flushed[volumes++] = {folder.Device(), failed};
             }
-            // The flush covers the names given there before.
-            std::erase_if(unflushed_, [&](const auto& volume) {
-                return durable && volume->Device() == folder.Device();
+            // The flush covers the names given there before: they are on the device now, or,
+            // where it failed, may never be.
+            std::erase_if(unflushed_, [&](const Unflushed& volume) {
+                if (volume.folder->Device() != folder.Device()) {
+                    return false;
+                }
+                if (failed) {
+                    named -= Unname(failed, volume.names);
+                }
+                return true;
             });
         }
-        // A failed flush of the volume is tried once for the file itself; a copy that is still
-        // not on the device is neither named nor counted.
-        if (!durable && !folder.FlushWaiting(copy.copy)) {
+        // A copy whose data may not be on the device is neither named nor counted. Its flush is
+        // not asked again through another descriptor, which would not hear of the error.
+        if (failed) {
             folder.Remove(copy.copy.temporary);
-        } else if (folder.Name(copy.copy)) {
-            named += Named(true) ? 1 : 0;
-            const bool known = std::any_of(
-                unflushed_.begin(), unflushed_.end(),
-                [&](const auto& volume) { return volume->Device() == folder.Device(); });
-            if (!known) {
-                try {
-                    unflushed_.push_back(copy.folder);
-                } catch (const std::exception&) {
-                    folder.FlushVolume();
-                }
+            Drop(failed, 1);
+            continue;
+        }
+        if (const platform::FileError refused = folder.Name(copy.copy)) {
+            Drop(refused, 1);
+            continue;
+        }
+        named += Named(true) ? 1 : 0;
+        const auto volume = std::find_if(
+            unflushed_.begin(), unflushed_.end(),
+            [&](const Unflushed& known) { return known.folder->Device() == folder.Device(); });
+        if (volume != unflushed_.end()) {
+            ++volume->names;
+            continue;
+        }
+        try {
+            unflushed_.push_back({copy.folder, 1});
+        } catch (const std::exception&) {
+            if (const platform::FileError lost = folder.FlushVolume()) {
+                named -= Unname(lost, 1);
             }
         }
     }

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -52,10 +53,16 @@ public:
         std::shared_ptr<platform::HeldFolder> folder_;
     };
 
-    // `named`, when given, grows by one at each name given, by whichever thread gives it.
-    // `going`, when given, is cleared to stop waiting for a folder that another holds locked.
+    // Told of each copy that was added (kWaiting or kNamed) and then did not keep its name:
+    // its data could not be made durable, or its target changed; called on whichever thread
+    // commits. `count` copies at once where a flush of names failed.
+    using Dropped = std::function<void(const platform::FileError& why, std::int32_t count)>;
+
+    // `named`, when given, grows by one at each name given, by whichever thread gives it (and
+    // shrinks again for names that a failed flush leaves off the device). `going`, when given,
+    // is cleared to stop waiting for a folder that another holds locked.
     explicit CopyBatch(std::atomic<std::int32_t>* named = nullptr,
-                       const std::atomic<bool>* going = nullptr);
+                       const std::atomic<bool>* going = nullptr, Dropped dropped = {});
     ~CopyBatch();
     CopyBatch(const CopyBatch&) = delete;
     CopyBatch& operator=(const CopyBatch&) = delete;
@@ -65,15 +72,17 @@ public:
     // once (RAM disks), kWaiting while it waits for a commit, kFailed when it could not be made
     // (nothing has changed then). `decidedOn`: the target as found when the copy was decided
     // on; the copy replaces only that file, and is dropped where the target changed meanwhile.
+    // `why` tells what made it kFailed.
     Added Add(Writer& writer, const platform::Directory& from, const std::string& name,
               const platform::Directory& to, const std::string& toName, bool failIfExists,
-              std::optional<platform::FileTime> lastWrite,
-              const platform::FindData* decidedOn = nullptr);
+              std::optional<platform::FileTime> lastWrite, const platform::FindData* decidedOn,
+              platform::FileError& why);
     // The same for a batch that one thread uses.
     Added Add(const platform::Directory& from, const std::string& name,
               const platform::Directory& to, const std::string& toName, bool failIfExists,
               std::optional<platform::FileTime> lastWrite) {
-        return Add(writer_, from, name, to, toName, failIfExists, lastWrite);
+        platform::FileError why;
+        return Add(writer_, from, name, to, toName, failIfExists, lastWrite, nullptr, why);
     }
 
     bool Full() const;
@@ -94,7 +103,8 @@ public:
     // thread can be started the commit is made at once.
     int CommitInBackground();
     // Commit, and then the names given are made durable too: once it returns, every copy that
-    // any call answered for is on the device under its name.
+    // any call answered for is on the device under its name. Names whose flush failed are taken
+    // off the count (the answer may be below 0) and told as dropped.
     int Finish();
 
 private:
@@ -106,6 +116,14 @@ private:
     void WatchAge();
     void Watch();
     void Settle(const std::shared_ptr<platform::HeldFolder>& folder);
+    void Drop(const platform::FileError& why, std::int32_t count);
+    // Names given in a folder, or on a volume, that a flush has yet to reach the device.
+    struct Unflushed {
+        std::shared_ptr<platform::HeldFolder> folder;
+        std::int32_t names = 0;
+    };
+    int Unname(const platform::FileError& why, std::int32_t names);
+    int FlushFolders(const std::vector<Unflushed>& folders);
     bool Named(bool named);
     bool FullLocked() const;
     void TakePending();
@@ -128,7 +146,7 @@ private:
     std::condition_variable aged_;
     bool stopping_ = false;
     // Folders where copies took their names at once, to be flushed at the end (under mutex_).
-    std::vector<std::shared_ptr<platform::HeldFolder>> settling_;
+    std::vector<Unflushed> settling_;
     // One commit at a time. The batch being committed in the background belongs to its thread
     // until it is joined; its keys stay under mutex_ for MayHold.
     std::mutex commitMutex_;
@@ -138,10 +156,13 @@ private:
     int committed_ = 0;
     int early_ = 0;  // named by the watcher or for want of descriptors, not yet answered
     // One folder for each volume that has names not yet flushed (the committing thread's).
-    std::vector<std::shared_ptr<platform::HeldFolder>> unflushed_;
+    std::vector<Unflushed> unflushed_;
     Writer writer_;
     std::atomic<std::int32_t>* const named_;
     const std::atomic<bool>* const going_;
+    const Dropped dropped_;
+    // Names given at once whose folder's flush failed before Finish, to be taken off its answer.
+    std::atomic<int> unflushedEarly_{0};
 };
 
 }  // namespace tarnwick

@@ -70,42 +70,4 @@ bool CopyFileKeepTime(std::string_view source, std::string_view destination, boo
     return platform::CopyFileByPath(source, destination, failIfExists, lastWrite);
 }
 
-bool IsNewer(platform::FileTime source, platform::FileTime destination) {
-    platform::FileTime limit = destination;
-    AddMilliseconds(limit, 2000);
-    return source > limit;
-}
-
-bool IsNewerIn(const platform::Directory& sourceFolder,
-               const platform::Directory& destinationFolder, platform::FileTime source,
-               platform::FileTime destination) {
-    const auto held = [&](platform::FileTime time) {
-        return sourceFolder.HeldTime(destinationFolder.HeldTime(time));
-    };
-    source = held(source);
-    destination = held(destination);
-    if (!IsNewer(source, destination)) {
-        return false;
-    }
-    if (sourceFolder.KeepsLocalTimes() || destinationFolder.KeepsLocalTimes()) {
-        constexpr platform::FileTime kHour = platform::FileTime{3600} * 10'000'000;
-        constexpr platform::FileTime kTolerance = platform::FileTime{2} * 10'000'000;
-        const platform::FileTime difference = source - destination;
-        if (difference >= kHour - kTolerance && difference <= kHour + kTolerance) {
-            return false;
-        }
-    }
-    return true;
-}
-
-void AddMilliseconds(platform::FileTime& time, std::uint16_t milliseconds) {
-    const auto low = static_cast<std::uint32_t>(time);
-    auto high = static_cast<std::uint32_t>(time >> 32);
-    const auto newLow = static_cast<std::uint32_t>(low + std::uint32_t{milliseconds} * 10000U);
-    if (newLow < low) {
-        ++high;
-    }
-    time = (static_cast<platform::FileTime>(high) << 32) | newLow;
-}
-
 }  // namespace tarnwick

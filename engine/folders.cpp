@@ -11,7 +11,9 @@ namespace tarnwick {
 namespace {
 
 // Creates the missing levels below the deepest existing ancestor, one after the other; -1 when
-// the path has a shape that cannot be walked that way.
+// the path has a shape that cannot be walked that way, or when a level cannot be created (the
+// levels made before it stay): a caller that asks only whether the answer is below 0 must not take
+// a folder that is not there for one that is.
 std::int32_t CreateLevelByLevel(const std::string_view path) {
     if (path.find("\\\\", 1) != std::string_view::npos || path.size() < 4 ||
         !FolderExists(path.substr(0, 3)) || path[1] != ':' || path[2] != '\\' ||
@@ -32,7 +34,7 @@ std::int32_t CreateLevelByLevel(const std::string_view path) {
         base.push_back('\\');
         base.append(path.substr(start, end - start));
         if (!platform::CreateDirectory(base)) {
-            return count;
+            return -1;
         }
         ++count;
     }

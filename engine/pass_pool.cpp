@@ -1,6 +1,7 @@
 #include "engine/pass_pool.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <exception>
 #include <thread>
 #include <utility>
@@ -62,20 +63,42 @@ void Pass::NotCopied(std::int32_t count, std::string_view reason) {
     }
 }
 
-void Pass::AttemptFailed(int error) {
-    attemptsFailed_.fetch_add(1, std::memory_order_relaxed);
-    if (platform::IsLostVolumeError(error)) {
+void Pass::AttemptsFailed(const platform::FileError& why, std::int32_t count) {
+    switch (why.refusal) {
+        case platform::FileRefusal::kTargetChanged:
+            // The user saved the file meanwhile: it stays as saved, which is no failure.
+            attempts_.fetch_sub(count, std::memory_order_relaxed);
+            leftAsSaved_.fetch_add(count, std::memory_order_relaxed);
+            return;
+        case platform::FileRefusal::kReadOnly:
+            attempts_.fetch_sub(count, std::memory_order_relaxed);
+            readOnly_.fetch_add(count, std::memory_order_relaxed);
+            return;
+        default:
+            break;
+    }
+    attemptsFailed_.fetch_add(count, std::memory_order_relaxed);
+    if (why.LostVolume()) {
         volumeLost_.store(true, std::memory_order_relaxed);
     }
-    // Without an error of the system the copy was refused by its own rule: the source or the
-    // target changed while it was decided on and copied.
-    NotCopied(1, error != 0 ? platform::FileErrorText(error) : "changed during the copy");
+    NotCopied(count, why ? why.Text() : "not written to the device");
 }
 
-void Pass::FolderFailed(int error) {
-    if (platform::IsLostVolumeError(error)) {
+void Pass::GivenBack(const platform::FilesGivenBack& files) {
+    namesGivenBack_.fetch_add(static_cast<std::int32_t>(files.ownName), std::memory_order_relaxed);
+    keptBeside_.fetch_add(static_cast<std::int32_t>(files.beside), std::memory_order_relaxed);
+}
+
+void Pass::FolderNotCopied(const platform::FileError& why) {
+    foldersNotCopied_.fetch_add(1, std::memory_order_relaxed);
+    if (why.LostVolume()) {
         volumeLost_.store(true, std::memory_order_relaxed);
-        NotCopied(0, platform::FileErrorText(error));
+    }
+    const std::lock_guard lock(reasonMutex_);
+    if (folderReason_.empty()) {
+        const bool inTheWay = why.refusal == platform::FileRefusal::kSystem &&
+                              (why.error == EEXIST || why.error == ENOTDIR);
+        folderReason_ = inTheWay ? "a file in the way" : why.Text();
     }
 }
 
@@ -91,8 +114,14 @@ void Pass::Report(std::int32_t copied, PassFailures& failures) {
     {
         const std::lock_guard lock(reasonMutex_);
         failures.Reason = reason_;
+        failures.FolderReason = folderReason_;
     }
+    failures.FoldersNotCopied = foldersNotCopied_.load();
     failures.DestinationFailed = volumeLost_.load() || (attempts > 0 && copied == 0);
+    failures.LeftAsSaved = leftAsSaved_.load();
+    failures.ReadOnly = readOnly_.load();
+    failures.NamesGivenBack = namesGivenBack_.load();
+    failures.KeptBeside = keptBeside_.load();
 }
 
 Released::~Released() {
@@ -150,18 +179,22 @@ std::int32_t Pass::Run(std::string_view sourcePath, std::string_view destination
         return -1;
     }
     Task task;
-    auto source = platform::Directory::Open(sourcePath);
+    // Both folders from the roots of their drives: a folder saved on a stick that is a link by
+    // now, or leads onto another volume, is not the folder saved.
+    auto source = platform::Directory::OpenOnDrive(sourcePath);
     if (!source) {
         return -1;
     }
-    const std::int32_t created = CreateFolderPath(destinationPath);
-    if (created < 0) {
+    // Missing levels are made as CreateFolderPath would, but from the drive's root: a path with
+    // an empty name inside cannot be walked level by level.
+    std::int32_t created = 0;
+    const bool walkable = destinationPath.size() <= kMaxPathLength &&
+                          destinationPath.find("\\\\", 1) == std::string_view::npos;
+    task.destination = platform::Directory::OpenOnDrive(destinationPath, walkable, &created);
+    if (!task.destination) {
         return -2;
     }
-    task.destination = platform::Directory::Open(destinationPath);
-    if (task.destination) {
-        destinationRoot_ = IdentityOf(*task.destination);
-    }
+    destinationRoot_ = IdentityOf(*task.destination);
     // A group's destination is not trusted: nothing is opened through its links, whatever
     // the walk decides.
     if (SourceInGroupDestination()) {

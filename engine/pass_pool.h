@@ -55,7 +55,10 @@ public:
           progress_(progress),
           options_(options),
           batch_(progress != nullptr ? &progress->FilesCopied : nullptr,
-                 progress != nullptr ? &progress->Continue : nullptr) {}
+                 progress != nullptr ? &progress->Continue : nullptr,
+                 [this](const platform::FileError& why, std::int32_t count) {
+                     AttemptsFailed(why, count);
+                 }) {}
 
     std::int32_t Run(std::string_view source, std::string_view destination);
 
@@ -63,7 +66,6 @@ public:
     CopyProgress* const progress_;
     const PassOptions options_;
     std::optional<Identity> destinationRoot_;
-    CopyBatch batch_;
     std::atomic<std::int32_t> copied_{0};
 
     bool Continue() const {
@@ -80,13 +82,17 @@ public:
         return options_.Destination == GroupDestination::kPassDestination;
     }
 
-    // What could not be copied. A copy is an attempt once handed to the batch; one that fails
-    // there gives its reason from the platform's last error.
+    // What could not be copied. A copy is an attempt once handed to the batch; one that fails,
+    // there or later when it is to be named, gives its reason. A target that changed during the
+    // run, or that the user made read-only, is left as it is: no failure, no attempt.
     void NotCopied(std::int32_t count, std::string_view reason);
     void Attempted() { attempts_.fetch_add(1, std::memory_order_relaxed); }
-    void AttemptFailed(int error);
-    // A destination folder that could not be made for this error.
-    void FolderFailed(int error);
+    void AttemptsFailed(const platform::FileError& why, std::int32_t count = 1);
+    // Files of the user's that an interrupted copy had moved aside, given back their names.
+    void GivenBack(const platform::FilesGivenBack& files);
+    // A folder left behind with all below it: its source could not be opened or listed whole,
+    // or its destination could not be opened or made.
+    void FolderNotCopied(const platform::FileError& why);
     // The failures of the whole pass, once it has returned `copied`.
     void Report(std::int32_t copied, PassFailures& failures);
 
@@ -119,6 +125,12 @@ private:
     std::atomic<std::int32_t> attempts_{0};
     std::atomic<std::int32_t> attemptsFailed_{0};
     std::atomic<std::int32_t> notCopied_{0};
+    std::atomic<std::int32_t> leftAsSaved_{0};
+    std::atomic<std::int32_t> readOnly_{0};
+    std::atomic<std::int32_t> namesGivenBack_{0};
+    std::atomic<std::int32_t> keptBeside_{0};
+    std::atomic<std::int32_t> foldersNotCopied_{0};
+    std::string folderReason_;  // of the first folder left behind, under reasonMutex_
     std::atomic<bool> volumeLost_{false};
     std::mutex reasonMutex_;
     std::string reason_;  // of the first failure
@@ -131,6 +143,10 @@ private:
     std::atomic<unsigned> idle_{0};
     unsigned workers_ = 1;
     bool done_ = false;
+
+public:
+    // Last, so that it goes first: its threads may still report to the members above.
+    CopyBatch batch_;
 };
 
 }  // namespace tarnwick::pass

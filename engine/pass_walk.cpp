@@ -1,5 +1,6 @@
 #include "engine/pass_walk.h"
 
+#include <cerrno>
 #include <utility>
 
 #include "engine/copy_pass.h"
@@ -12,6 +13,7 @@ namespace {
 
 constexpr std::string_view kPathTooLong = "path longer than 2,047 characters";
 constexpr std::string_view kLinkInDestination = "a link, which is not followed";
+constexpr std::string_view kNoDestinationFolder = "the destination folder could not be opened";
 
 }  // namespace
 
@@ -21,7 +23,7 @@ void Walker::Folder(platform::Directory& source, const Target destination) {
     const std::size_t destinationLength = destination_.size();
     // A folder that was there before the pass may hold what an interrupted copy left.
     if (destination.folder != nullptr && !destination.fresh) {
-        destination.folder->RemoveLeftoverCopies();
+        pass_.GivenBack(destination.folder->RemoveLeftoverCopies());
     }
     while (pass_.Continue()) {
         const auto entry = source.Next();
@@ -32,6 +34,9 @@ void Walker::Folder(platform::Directory& source, const Target destination) {
             // Left by an interrupted copy (or being written by one, which holds it).
             platform::RemoveLeftoverCopy(source, std::string(*entry));
             continue;
+        }
+        if (platform::IsFileMovedAside(*entry)) {
+            continue;  // gets its name back where its folder is a destination
         }
         Join(source_, sourceLength, *entry);
         Join(destination_, destinationLength, *entry);
@@ -49,6 +54,9 @@ void Walker::Folder(platform::Directory& source, const Target destination) {
     }
     if (source.LeftOut() > 0) {
         pass_.NotCopied(static_cast<std::int32_t>(source.LeftOut()), "name with a backslash");
+    }
+    if (source.ListingError()) {
+        pass_.FolderNotCopied(source.ListingError());  // its listing ended before its end
     }
     source_.resize(sourceLength);
     destination_.resize(destinationLength);
@@ -87,8 +95,12 @@ void Walker::Entry(platform::Directory& source, const Target destination,
         Publish(source_, destination_);
         return;
     }
-    if (kind != platform::EntryKind::kFile || destination.folder == nullptr) {
-        return;  // FIFOs, devices and sockets are not copied; nor is anything into nothing
+    if (kind != platform::EntryKind::kFile) {
+        return;  // FIFOs, devices and sockets are not copied
+    }
+    if (destination.folder == nullptr) {
+        pass_.NotCopied(1, kNoDestinationFolder);
+        return;
     }
 
     CopyBatch& batch = pass_.batch_;
@@ -124,12 +136,12 @@ void Walker::Entry(platform::Directory& source, const Target destination,
     const std::optional<platform::FileTime> sourceTime =
         data ? std::optional(data->lastWriteTime) : std::nullopt;
     pass_.Attempted();
-    platform::ClearFileError();
+    platform::FileError why;
     const CopyBatch::Added added =
         batch.Add(writer_, source, name_, *destination.folder, name_, !existing, sourceTime,
-                  existing ? &*existing : nullptr);
+                  existing ? &*existing : nullptr, why);
     if (added == CopyBatch::Added::kFailed) {
-        pass_.AttemptFailed(platform::LastFileError());
+        pass_.AttemptsFailed(why);
     }
     switch (added) {
         case CopyBatch::Added::kNamed:
@@ -146,8 +158,8 @@ void Walker::Entry(platform::Directory& source, const Target destination,
     }
 }
 
-bool Walker::GiveDescriptorsBack() {
-    if (!platform::DescriptorsRanOut()) {
+bool Walker::GiveDescriptorsBack(const platform::FileError& why) {
+    if (!why.RanOutOfDescriptors()) {
         return false;
     }
     // The copies waiting in the batch hold a descriptor for each of their folders: named, they
@@ -167,12 +179,17 @@ void Walker::Subfolder(platform::Directory& parent, const Target parentDestinati
     }
     // In a group's destination a folder is opened only where it is no link.
     const bool followSourceLinks = !pass_.SourceInGroupDestination();
-    auto source = parent.OpenChild(name_, followSourceLinks);
-    if (!source && GiveDescriptorsBack()) {
-        source = parent.OpenChild(name_, followSourceLinks);
+    platform::FileError why;
+    auto source = parent.OpenChild(name_, followSourceLinks, &why);
+    if (!source && GiveDescriptorsBack(why)) {
+        source = parent.OpenChild(name_, followSourceLinks, &why);
     }
-    if (!source || OnCurrentPath(IdentityOf(*source))) {
+    if (!source) {
+        pass_.FolderNotCopied(why);
         return;
+    }
+    if (OnCurrentPath(IdentityOf(*source))) {
+        return;  // a loop of links: the folder is being copied already
     }
     // A link in the source leads anywhere: never up into a folder that holds this one (".."
     // "/", the home folder), which would copy the whole disk, nor into the kernel's own files.
@@ -190,9 +207,9 @@ void Walker::Subfolder(platform::Directory& parent, const Target parentDestinati
             if (pass_.batch_.MayHold(*folder, name_)) {
                 pass_.Counted(pass_.batch_.Commit());
             }
-            destination = folder->OpenChild(name_, followLinks);
-            if (!destination && GiveDescriptorsBack()) {
-                destination = folder->OpenChild(name_, followLinks);
+            destination = folder->OpenChild(name_, followLinks, &why);
+            if (!destination && GiveDescriptorsBack(why)) {
+                destination = folder->OpenChild(name_, followLinks, &why);
             }
             // (Where links are not followed, only a name that did not open may be one.)
             if ((followLinks || !destination) && folder->IsLink(name_)) {
@@ -205,27 +222,27 @@ void Walker::Subfolder(platform::Directory& parent, const Target parentDestinati
                 }
             }
         }
-        if (!destination && folder->MakeChild(name_)) {
-            destination = folder->OpenChild(name_, followLinks);
-            fresh = true;
+        // A folder that is there but does not open (no permission) is not made again: the
+        // error of opening it is the one to tell.
+        const bool there = !parentDestination.fresh && why.error != ENOENT;
+        if (!destination && !there) {
+            if (folder->MakeChild(name_, &why)) {
+                destination = folder->OpenChild(name_, followLinks, &why);
+                fresh = true;
+            } else if (why.error == EEXIST) {
+                // Made meanwhile (by a pass of a name that the volume takes for the same), or a
+                // file in the way: only a folder opens.
+                destination = folder->OpenChild(name_, followLinks, &why);
+            }
         }
     }
     if (!destination) {
-        // The rare road (something in the way, no permission, no parent): decided exactly
-        // as for a path.
-        platform::ClearFileError();
-        const std::int32_t created = CreateFolderPath(destination_);
-        if (created < 0) {
-            pass_.FolderFailed(platform::LastFileError());
-            return;
-        }
-        destination = platform::Directory::Open(destination_);
-        if (destination && !followLinks) {
-            destination->RefuseLinks();
-        }
-        fresh = created > 0;
+        // Something in the way (a file of that name), no permission, a full medium: the
+        // folder and all below it are left behind, and told. It is never looked for again by
+        // its path, which could lead anywhere.
+        pass_.FolderNotCopied(why);
+        return;
     }
-    fresh = fresh && destination.has_value();
 
     Task task;
     task.key = platform::CaseFoldedKey(parentDestination.key, 0, name_);

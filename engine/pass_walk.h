@@ -120,15 +120,15 @@ private:
     // Lists one source folder and handles its entries in the order the file system gives them.
     void Folder(platform::Directory& source, const Target destination);
     void Entry(platform::Directory& source, const Target destination, platform::EntryKind kind);
-    // The pass of one subfolder, here or on an idle thread. A subfolder that cannot be listed
-    // (or leads back onto the current path), or whose destination folder cannot be made, is
-    // passed over. The destination folder is opened or made here, in the listing's order.
-    // `link`: the entry is a link in the group's source; it is not followed up into a folder
-    // that holds the one being walked, nor into a pseudo file system.
+    // The pass of one subfolder, here or on an idle thread. A subfolder that cannot be listed,
+    // or whose destination folder cannot be opened or made, is passed over and told; one that
+    // leads back onto the current path is passed over. The destination folder is opened or made
+    // here, in the listing's order. `link`: the entry is a link in the group's source; it is not
+    // followed up into a folder that holds the one being walked, nor into a pseudo file system.
     void Subfolder(platform::Directory& parent, const Target parentDestination, bool link);
-    // Where the last call failed for want of descriptors, names the waiting copies to give
+    // Where a call failed for want of descriptors (`why`), names the waiting copies to give
     // theirs back and answers true: the call is worth trying again.
-    bool GiveDescriptorsBack();
+    bool GiveDescriptorsBack(const platform::FileError& why);
 
     Pass& pass_;
     const int worker_;

@@ -3,8 +3,8 @@
 #include <array>
 #include <exception>
 
-#include "platform/volumes/drives.h"
 #include "platform/files/files.h"
+#include "platform/volumes/drives.h"
 
 namespace tarnwick {
 

@@ -26,6 +26,10 @@ std::string FileCount(std::int32_t count) {
     return std::to_string(count) + (count > 1 ? " files" : " file");
 }
 
+std::string FolderCount(std::int32_t count) {
+    return std::to_string(count) + (count > 1 ? " folders" : " folder");
+}
+
 }  // namespace
 
 RunOutcome SyncRun::RunSync(const FolderEntryReader& read, const std::set<int>* only,
@@ -80,6 +84,11 @@ RunOutcome SyncRun::RunSync(const FolderEntryReader& read, const std::set<int>* 
     } catch (...) {
         LogError(" The synchronization stopped after an unexpected error.");
     }
+    LogEnding(total);
+    return {total, errors_, !progress_.Continue, leftBehind_};
+}
+
+void SyncRun::LogEnding(std::int32_t total) {
     // A run that was stopped says so; its total stays what was copied before the stop.
     if (!progress_.Continue) {
         LogMessage("Cancelled ", DateTimeText(),
@@ -93,7 +102,6 @@ RunOutcome SyncRun::RunSync(const FolderEntryReader& read, const std::set<int>* 
     LogMessage("Total files copied : ", std::to_string(total), ".");
     LogLine("");
     LogEnd();
-    return {total, errors_};
 }
 
 std::int32_t SyncRun::SyncPair(const std::string& from, const std::string& to, bool subfolders,
@@ -120,6 +128,22 @@ std::int32_t SyncRun::SyncPair(const std::string& from, const std::string& to, b
     if (failures.NotCopied > 0 || failures.DestinationFailed) {
         LogFailures(to, failures);
     }
+    if (failures.FoldersNotCopied > 0) {
+        // "2 folders could not be read or made for "E:\Backup" (permission denied)."
+        LogMessage(FolderCount(failures.FoldersNotCopied), " could not be read or made for ",
+                   Quoted(to),
+                   failures.FolderReason.empty() ? "." : " (" + failures.FolderReason + ").");
+    }
+    LogLeftAsTheyAre(to, failures);
+    if (failures.NotCopied > 0) {
+        leftBehind_.push_back({to, failures.NotCopied, failures.Reason});
+    }
+    if (failures.ReadOnly > 0) {
+        leftBehind_.push_back({to, failures.ReadOnly, "read-only"});
+    }
+    if (failures.FoldersNotCopied > 0) {
+        leftBehind_.push_back({to, 0, failures.FolderReason, failures.FoldersNotCopied});
+    }
     return result;
 }
 
@@ -134,6 +158,27 @@ void SyncRun::LogFailures(const std::string& to, const PassFailures& failures) {
         LogError(" " + what, Quoted(to), reason);
     } else {
         LogMessage(what, Quoted(to), reason);
+    }
+}
+
+// Plain lines: files the pass left as the user has them, which is no error.
+void SyncRun::LogLeftAsTheyAre(const std::string& to, const PassFailures& failures) {
+    if (failures.ReadOnly > 0) {
+        LogMessage(FileCount(failures.ReadOnly), " could not be copied to ", Quoted(to),
+                   " (read-only).");
+    }
+    const struct {
+        std::int32_t count;
+        std::string_view what;
+    } lines[] = {
+        {failures.LeftAsSaved, " left as saved during the run."},
+        {failures.NamesGivenBack, " given back the name an interrupted copy had taken."},
+        {failures.KeptBeside, " kept beside a newer file of the same name, as \"(kept)\"."},
+    };
+    for (const auto& line : lines) {
+        if (line.count > 0) {
+            LogMessage(FileCount(line.count), " in ", Quoted(to), line.what);
+        }
     }
 }
 

@@ -9,6 +9,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "engine/copy_pass.h"
 
@@ -43,9 +44,24 @@ using FolderEntryReader =
 // as missing for the run, which then copies nothing to or from it.
 using FolderVolumeCheck = std::function<bool(int group, int entry, const std::string& path)>;
 
+// What a pass left behind in a destination folder: files not copied (a "could not be copied"
+// line, read-only targets among them), or folders that could not be read or made.
+struct FilesLeftBehind {
+    std::string Folder;
+    std::int32_t Files = 0;
+    std::string Reason;  // of the first failure; may be empty
+    std::int32_t Folders = 0;
+};
+
 struct RunOutcome {
     std::int32_t Total = 0;
-    bool Errors = false;  // an error line was written
+    bool Errors = false;     // an error line was written
+    bool Cancelled = false;  // the run was stopped before its end
+    // Per pass that left files behind, in the order of the passes.
+    std::vector<FilesLeftBehind> LeftBehind;
+
+    // Every file the run decided to copy was copied, and no error line was written.
+    bool Complete() const { return !Errors && !Cancelled && LeftBehind.empty(); }
 };
 
 // One run of the groups and its log. The log operations may be called from the run's thread only.
@@ -73,16 +89,21 @@ public:
                   std::optional<std::string_view> piece6 = std::nullopt);
     void LogStart();
     void LogEnd();
+    // The end of a run that copied `total` files: the "Cancelled" line when it was stopped, the
+    // total and the end line; the progress fields are emptied.
+    void LogEnding(std::int32_t total);
 
 private:
     // `fromHere`, `toHere`: the folder is on its own volume.
     std::int32_t SyncPair(const std::string& from, const std::string& to, bool subfolders,
                           GroupDestination groupDestination, bool fromHere, bool toHere);
     void LogFailures(const std::string& to, const PassFailures& failures);
+    void LogLeftAsTheyAre(const std::string& to, const PassFailures& failures);
 
     CopyProgress& progress_;
     RunSink& sink_;
     bool errors_ = false;
+    std::vector<FilesLeftBehind> leftBehind_;
 };
 
 // The local date and time as the run log shows it.

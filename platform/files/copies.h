@@ -10,7 +10,6 @@
 #include <string>
 
 #include "platform/files/files.h"
-#include "platform/unique_fd.h"
 
 namespace tarnwick::platform {
 
@@ -34,13 +33,22 @@ struct WaitingCopy {
     TargetState target;
 };
 
-// True when the call here that failed last on this thread failed for want of descriptors
-// (EMFILE, ENFILE): closing some and trying again may succeed.
-bool DescriptorsRanOut();
+// The file calls of one copy in the order they come, for tests that act at each of them.
+enum class CopyStep : std::uint8_t {
+    kDecided,     // the target as decided on is compared with what is there now
+    kOpened,      // the source is open, the new file about to be written
+    kWritten,     // the contents are written
+    kFlushed,     // the data is about to be made durable (the file's or the volume's flush)
+    kLooked,      // the target is about to be looked at for the last time before naming
+    kMovedAside,  // the target is about to be moved aside (volumes that cannot exchange names)
+    kNamed,       // the copy is about to take the name
+    kDisplaced,   // the file that left the name is about to be looked at
+    kRemoved,     // what is no longer needed is about to be removed
+};
 
-// Tests only: called just before a copy replaces its target, with 0 before the target is looked
-// at and 1 between that look and the exchange of the names (nullptr: nothing).
-void SetBeforeReplaceHookForTests(std::function<void(int)> hook);
+// Tests only: `hook` runs at every step of every copy, with the name the copy is for
+// (nullptr: nothing).
+void SetCopyStepHookForTests(std::function<void(CopyStep, const std::string&)> hook);
 
 // A destination folder in which copies wait under temporary names, with a descriptor of its own
 // (the walk may close its folder before the copies are named). It holds a shared lock on the
@@ -50,8 +58,10 @@ class HeldFolder {
 public:
     // nullptr when the folder cannot be opened again (no descriptor left, for one). The lock is
     // never waited for without limit: `going` (when given) says whether to keep asking.
+    // `why`, when given, tells why it could not be opened.
     static std::shared_ptr<HeldFolder> Hold(const Directory& folder,
-                                            const std::function<bool()>& going = {});
+                                            const std::function<bool()>& going = {},
+                                            FileError* why = nullptr);
 
     std::uint64_t Id() const { return id_; }
     std::uint64_t Device() const { return device_; }
@@ -60,22 +70,26 @@ public:
     // True where another holds the folder locked: copies there must not wait under temporary
     // names (their files are locked only while they are written).
     bool Contended() const { return contended_; }
-    int NativeHandle() const { return fd_.get(); }
 
-    // Flushes the whole volume of the folder; true when what was written to it is on the device.
-    bool FlushVolume() const;
+    HeldFolder() = default;
+    HeldFolder(const HeldFolder&) = delete;
+    HeldFolder& operator=(const HeldFolder&) = delete;
+    ~HeldFolder();
+
+    // Flushes the whole volume of the folder: empty when what was written to it is on the
+    // device. A failed flush is not asked again as if it could succeed: the system reports an
+    // error of writing back once.
+    FileError FlushVolume() const;
     // Flushes the folder itself: the names given in it (where a volume flush is not used).
-    bool FlushFolder() const;
-    // Flushes one waiting copy: where a flush of the volume failed, each file is tried once.
-    bool FlushWaiting(const WaitingCopy& copy) const;
+    FileError FlushFolder() const;
     // Gives a waiting copy its name where its target is still the file it was written for; a
     // copy that does not get its name is removed.
-    bool Name(const WaitingCopy& copy) const;
+    FileError Name(const WaitingCopy& copy) const;
     // Removes a waiting copy that is not to be named.
     void Remove(const char* temporary) const;
 
 private:
-    UniqueFd fd_;
+    std::intptr_t handle_ = -1;
     std::uint64_t id_ = 0;
     std::uint64_t device_ = 0;
     bool locked_ = false;
@@ -98,16 +112,18 @@ public:
     // holds it (null where it could not be held). `waits`: the copy will wait for a flush of the
     // volume, under a temporary name. nullopt when no copy could be made (nothing has changed
     // then).
+    // `why` tells what kept the copy from being made.
     static std::optional<TemporaryCopy> Write(const Directory& from, const std::string& name,
                                               const Directory& to, const std::string& toName,
                                               bool failIfExists, std::optional<FileTime> lastWrite,
                                               const FindData* decidedOn, const HeldFolder* held,
-                                              bool waits);
+                                              bool waits, FileError& why);
 
     std::uint64_t Size() const { return size_; }
 
-    // Makes the data durable as the folder's volume needs and gives the copy its name now.
-    bool NameNow(const Directory& to);
+    // Makes the data durable as the folder's volume needs and gives the copy its name now;
+    // empty when it has its name.
+    FileError NameNow(const Directory& to);
 
     // For a copy that waits for a flush of its volume: hands its data to the device (large files
     // at once), closes it and gives it to the caller, who names it or removes it through the
@@ -117,12 +133,16 @@ public:
 private:
     TemporaryCopy() = default;
 
-    UniqueFd out_;
-    int dirFd_ = -1;
+    void Discard();
+
+    std::intptr_t out_ = -1;
+    std::intptr_t folder_ = -1;  // not owned: the destination folder's
     std::string toName_;
     TargetState target_;
     char temporary_[64] = "";
-    timespec times_[2] = {};
+    // Last access and last write as the destination's driver takes them.
+    FileTime accessed_ = 0;
+    FileTime written_ = 0;
     std::uint64_t size_ = 0;
 };
 

@@ -160,7 +160,7 @@ std::atomic<Linking> gUnnamedLinking{Linking::kUnknown};
 // files, nothing has been changed.
 Written WriteCopy(int in, const struct stat& source, mode_t bits, int toFd,
                   const timespec (&times)[2], bool unnamed, bool lockFile, char (&temporary)[64],
-                  UniqueFd& out) {
+                  UniqueFd& out, FileError& why) {
     // The copy gets the source's permission bits less the user's umask, and is always writable by
     // its owner: a copy of a read-only file must not keep the next run from updating it. The
     // bits are given again only where creating the file could not give them.
@@ -171,7 +171,9 @@ Written WriteCopy(int in, const struct stat& source, mode_t bits, int toFd,
     if (unnamed && gUnnamedLinking.load(std::memory_order_relaxed) != Linking::kRefused) {
         out.Reset(RetryOpenAt(toFd, ".", O_WRONLY | O_TMPFILE, createMode));
         if (!out.valid()) {
-            return errno == EACCES || errno == EROFS || errno == ENOSPC || errno == EDQUOT
+            why = SystemError(FileConcern::kFolder);
+            return errno == EACCES || errno == EROFS || errno == ENOSPC || errno == EDQUOT ||
+                           errno == EMFILE || errno == ENFILE
                        ? Written::kFailed
                        : Written::kUnsupported;
         }
@@ -180,6 +182,9 @@ Written WriteCopy(int in, const struct stat& source, mode_t bits, int toFd,
         if (gUnnamedLinking.load(std::memory_order_relaxed) == Linking::kUnknown) {
             FormatTemporaryName(temporary, NextTemporarySequence());
             const Written linked = LinkUnnamed(out.get(), toFd, temporary);
+            if (linked != Written::kDone) {
+                why = SystemError(FileConcern::kFolder);
+            }
             if (linked == Written::kUnsupported) {
                 gUnnamedLinking.store(Linking::kRefused, std::memory_order_relaxed);
                 out.Reset();
@@ -202,11 +207,13 @@ Written WriteCopy(int in, const struct stat& source, mode_t bits, int toFd,
             out.Reset(
                 RetryOpenAt(toFd, temporary, O_WRONLY | O_CREAT | O_EXCL | O_NOCTTY, createMode));
             if (!out.valid() && errno != EEXIST) {
+                why = SystemError(FileConcern::kFolder);
                 temporary[0] = '\0';
                 return Written::kFailed;
             }
         }
         if (!out.valid()) {
+            why = SystemError(FileConcern::kFolder, EEXIST);
             temporary[0] = '\0';
             return Written::kFailed;
         }
@@ -217,8 +224,15 @@ Written WriteCopy(int in, const struct stat& source, mode_t bits, int toFd,
         }
     }
 
-    if (CopyContents(in, out.get(), static_cast<std::uint64_t>(source.st_size)) &&
-        Unchanged(in, source)) {
+    const bool copied = CopyContents(in, out.get(), static_cast<std::uint64_t>(source.st_size));
+    if (!copied) {
+        // Reading or writing: the source's error where a read failed is told as the target's,
+        // which is the usual one (a full medium).
+        why = SystemError(FileConcern::kTarget);
+    }
+    if (copied && !Unchanged(in, source)) {
+        why = Refused(FileRefusal::kSourceChanged, FileConcern::kSource);
+    } else if (copied) {
         // Both as far as the file system keeps them (FAT has no permission bits, and its times
         // are coarse); neither decides whether the copy succeeded.
         if ((createMode & ~umask) != mode) {
@@ -245,81 +259,119 @@ TemporaryCopy::TemporaryCopy(TemporaryCopy&& other) noexcept {
     *this = std::move(other);
 }
 
+void TemporaryCopy::Discard() {
+    if (temporary_[0] != '\0') {
+        ::unlinkat(static_cast<int>(folder_), temporary_, 0);
+        temporary_[0] = '\0';
+    }
+    if (out_ >= 0) {
+        ::close(static_cast<int>(out_));
+        out_ = -1;
+    }
+}
+
 TemporaryCopy& TemporaryCopy::operator=(TemporaryCopy&& other) noexcept {
     if (this != &other) {
-        if (temporary_[0] != '\0') {
-            ::unlinkat(dirFd_, temporary_, 0);
-        }
-        out_ = std::move(other.out_);
-        dirFd_ = other.dirFd_;
+        Discard();
+        out_ = std::exchange(other.out_, -1);
+        folder_ = other.folder_;
         toName_ = std::move(other.toName_);
         target_ = other.target_;
         size_ = other.size_;
+        accessed_ = other.accessed_;
+        written_ = other.written_;
         std::copy(std::begin(other.temporary_), std::end(other.temporary_), temporary_);
-        std::copy(std::begin(other.times_), std::end(other.times_), times_);
         other.temporary_[0] = '\0';
     }
     return *this;
 }
 
 TemporaryCopy::~TemporaryCopy() {
-    if (temporary_[0] != '\0') {
-        ::unlinkat(dirFd_, temporary_, 0);
-    }
+    Discard();
 }
+
+namespace {
+
+// The one look at the target before its copy is written: the state it is in now must be the one
+// the decision was made on (`decidedOn`, from the walk's lookup), and it is this very state that
+// the copy may replace when it is named. Nothing that a user saves after the decision is ever
+// adopted as "the file decided on".
+FileError LookAtTarget(const Directory& to, const std::string& toName, const FindData* decidedOn,
+                       TargetState& state) {
+    const int toFd = to.NativeHandle();
+    CopyStepReached(CopyStep::kDecided, toName.c_str());
+    struct stat own {};
+    if (::fstatat(toFd, toName.c_str(), &own, AT_SYMLINK_NOFOLLOW) != 0) {
+        if (errno != ENOENT) {
+            return SystemError(FileConcern::kTarget);
+        }
+        // A target decided on that is gone is left alone too.
+        return decidedOn != nullptr ? Refused(FileRefusal::kTargetChanged) : FileError{};
+    }
+    // A link is judged by what it leads to, and only the link itself is replaced.
+    struct stat behind = own;
+    if (S_ISLNK(own.st_mode) && !StatFollowing(toFd, toName.c_str(), behind)) {
+        return SystemError(FileConcern::kTarget);
+    }
+    if (S_ISDIR(behind.st_mode)) {
+        return Refused(FileRefusal::kNotAFile);
+    }
+    if (!S_ISLNK(own.st_mode) && DeniesWrite(own, toFd, toName.c_str())) {
+        return Refused(FileRefusal::kReadOnly);
+    }
+    if (decidedOn != nullptr &&
+        !(decidedOn->device == behind.st_dev && decidedOn->inode == behind.st_ino &&
+          decidedOn->size == std::uint64_t(behind.st_size) &&
+          decidedOn->lastWriteTime ==
+              to.OriginalTime(behind.st_dev, FileTimeFromTimespec(behind.st_mtim)))) {
+        return Refused(FileRefusal::kTargetChanged);
+    }
+    TakeState(own, state);
+    return {};
+}
+
+}  // namespace
 
 std::optional<TemporaryCopy> TemporaryCopy::Write(const Directory& from, const std::string& name,
                                                   const Directory& to, const std::string& toName,
                                                   bool failIfExists,
                                                   std::optional<FileTime> lastWrite,
                                                   const FindData* decidedOn, const HeldFolder* held,
-                                                  bool waits) {
+                                                  bool waits, FileError& why) {
+    why = {};
     if (!from.IsOpen() || !to.IsOpen() || !IsPlainName(name) || !IsPlainName(toName)) {
+        why = SystemError(FileConcern::kFolder, EINVAL);
         return std::nullopt;
     }
     const int toFd = to.NativeHandle();
 
-    // With failIfExists the name itself refuses an existing target, whatever it is. Otherwise
-    // the target is taken as it is now, and only this state of it is replaced later.
+    // With failIfExists the name itself refuses an existing target, whatever it is.
     TargetState targetState;
     if (!failIfExists) {
-        struct stat target {};
-        if (StatFollowing(toFd, toName.c_str(), target)) {
-            // The reason is left in errno for the caller's report.
-            if (S_ISDIR(target.st_mode)) {
-                errno = EISDIR;
-                return std::nullopt;
-            }
-            if (!S_ISLNK(target.st_mode) && DeniesWrite(target, toFd, toName.c_str())) {
-                errno = EACCES;
-                return std::nullopt;
-            }
-            if (decidedOn != nullptr &&
-                !(decidedOn->device == target.st_dev && decidedOn->inode == target.st_ino &&
-                  decidedOn->size == std::uint64_t(target.st_size) &&
-                  decidedOn->lastWriteTime ==
-                      to.OriginalTime(target.st_dev, FileTimeFromTimespec(target.st_mtim)))) {
-                return std::nullopt;  // changed since the decision: left alone
-            }
-            if (!StateOfTarget(toFd, toName.c_str(), targetState)) {
-                return std::nullopt;
-            }
-        } else if (errno != ENOENT || decidedOn != nullptr) {
-            return std::nullopt;  // a target decided on that is gone is left alone too
+        why = LookAtTarget(to, toName, decidedOn, targetState);
+        if (why) {
+            return std::nullopt;
         }
     }
 
     // O_NONBLOCK: opening a FIFO must not wait for a writer. Only regular files are copied.
-    const UniqueFd in(
+    UniqueFd in(
         RetryOpenAt(from.NativeHandle(), name.c_str(),
                     O_RDONLY | O_NONBLOCK | O_NOCTTY | (from.RefusesLinks() ? O_NOFOLLOW : 0)));
     if (!in.valid()) {
+        why = SystemError(FileConcern::kSource);
         return std::nullopt;
     }
     struct stat source {};
-    if (::fstat(in.get(), &source) != 0 || !S_ISREG(source.st_mode)) {
+    if (::fstat(in.get(), &source) != 0) {
+        why = SystemError(FileConcern::kSource);
         return std::nullopt;
     }
+    if (!S_ISREG(source.st_mode)) {
+        why = Refused(FileRefusal::kNotAFile, FileConcern::kSource);
+        return std::nullopt;
+    }
+    CopyStepReached(CopyStep::kOpened, toName.c_str());
     TemporaryCopy copy;
     copy.size_ = static_cast<std::uint64_t>(source.st_size);
     if (copy.size_ >= (std::uint64_t{8} << 20)) {
@@ -332,11 +384,13 @@ std::optional<TemporaryCopy> TemporaryCopy::Write(const Directory& from, const s
     const FileTime original =
         lastWrite ? *lastWrite
                   : from.OriginalTime(source.st_dev, FileTimeFromTimespec(source.st_mtim));
-    copy.times_[0] = source.st_atim;
     // The time the destination can keep: a copy whose time its volume cannot hold would look
     // changed on every run.
-    copy.times_[1] = TimespecFromFileTime(to.DriverTime(to.HeldTime(original)));
-    copy.dirFd_ = toFd;
+    copy.accessed_ = FileTimeFromTimespec(source.st_atim);
+    copy.written_ = to.DriverTime(to.HeldTime(original));
+    const timespec times[2] = {TimespecFromFileTime(copy.accessed_),
+                               TimespecFromFileTime(copy.written_)};
+    copy.folder_ = toFd;
     copy.toName_ = toName;
     copy.target_ = targetState;
     // While the folder is held no pass takes a temporary file in it for a leftover: the file
@@ -353,60 +407,58 @@ std::optional<TemporaryCopy> TemporaryCopy::Write(const Directory& from, const s
         (kept == Directory::Permissions::kUnsure && (bits == 0777 || from.KeepsLocalTimes()))) {
         bits = 0666;
     }
+    UniqueFd out;
     Written written = Written::kUnsupported;
     if (failIfExists && !waits) {
-        written = WriteCopy(in.get(), source, bits, toFd, copy.times_, true, lockFile,
-                            copy.temporary_, copy.out_);
+        written = WriteCopy(in.get(), source, bits, toFd, times, true, lockFile, copy.temporary_,
+                            out, why);
         if (written == Written::kUnsupported && ::lseek(in.get(), 0, SEEK_SET) != 0) {
+            why = SystemError(FileConcern::kSource);
             return std::nullopt;
         }
     }
     if (written == Written::kUnsupported) {
-        written = WriteCopy(in.get(), source, bits, toFd, copy.times_, false, lockFile,
-                            copy.temporary_, copy.out_);
+        written = WriteCopy(in.get(), source, bits, toFd, times, false, lockFile, copy.temporary_,
+                            out, why);
     }
     if (written != Written::kDone) {
         return std::nullopt;
     }
+    why = {};
+    copy.out_ = out.release();
+    CopyStepReached(CopyStep::kWritten, toName.c_str());
     return copy;
 }
 
-bool TemporaryCopy::NameNow(const Directory& to) {
-    // Named once its data is on the device (where the medium keeps it).
-    if (to.CopyDurability() != Directory::Durability::kNone && ::fsync(out_.get()) != 0) {
-        return false;
+FileError TemporaryCopy::NameNow(const Directory& to) {
+    // Named once its data is on the device (where the medium keeps it). A copy whose flush
+    // failed is not named: it might not be whole after a power cut.
+    const int outFd = static_cast<int>(out_);
+    if (to.CopyDurability() != Directory::Durability::kNone) {
+        CopyStepReached(CopyStep::kFlushed, toName_.c_str());
+        if (::fsync(outFd) != 0) {
+            const FileError failed{FileRefusal::kNotDurable, errno, FileConcern::kTarget};
+            Discard();
+            return failed;
+        }
     }
-    const bool named = GiveName(out_.get(), dirFd_, temporary_, toName_.c_str(), target_,
-                                to.RestampsOnRename(), times_);
+    const timespec times[2] = {TimespecFromFileTime(accessed_), TimespecFromFileTime(written_)};
+    const FileError named = GiveName(outFd, static_cast<int>(folder_), temporary_, toName_.c_str(),
+                                     target_, to.RestampsOnRename(), times);
     temporary_[0] = '\0';  // named, or removed by GiveName
+    Discard();
     return named;
 }
 
 void TemporaryCopy::HandOver(WaitingCopy& waiting) {
     if (size_ >= kEarlyWritebackSize) {
-        ::sync_file_range(out_.get(), 0, 0, SYNC_FILE_RANGE_WRITE);
+        ::sync_file_range(static_cast<int>(out_), 0, 0, SYNC_FILE_RANGE_WRITE);
     }
     waiting.toName = toName_;
     waiting.target = target_;
     std::copy(std::begin(temporary_), std::end(temporary_), waiting.temporary);
     temporary_[0] = '\0';
-    out_.Reset();
-}
-
-// The old target stays as it is until the complete copy, with its time, takes its name, and
-// that happens only once its data is on the device. The copy pass keeps its copies in batches
-// that share one flush (engine/copy_batch.h).
-bool CopyFileAt(const Directory& from, const std::string& name, const Directory& to,
-                const std::string& toName, bool failIfExists, std::optional<FileTime> lastWrite) {
-    try {
-        // Held while the copy is made, so that its temporary file is not taken for a leftover.
-        const std::shared_ptr<HeldFolder> held = HeldFolder::Hold(to);
-        auto copy = TemporaryCopy::Write(from, name, to, toName, failIfExists, lastWrite, nullptr,
-                                         held.get(), false);
-        return copy && copy->NameNow(to);
-    } catch (const std::exception&) {
-        return false;
-    }
+    Discard();
 }
 
 namespace {

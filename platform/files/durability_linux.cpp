@@ -90,21 +90,4 @@ Directory::Durability Directory::CopyDurability() const {
     return durability_;
 }
 
-bool HeldFolder::FlushVolume() const {
-    return ::syncfs(fd_.get()) == 0;
-}
-
-bool HeldFolder::FlushFolder() const {
-    return ::fsync(fd_.get()) == 0 || errno == EINVAL;  // EINVAL: nothing to flush there
-}
-
-bool HeldFolder::FlushWaiting(const WaitingCopy& copy) const {
-    const UniqueFd file(RetryOpenAt(fd_.get(), copy.temporary, O_RDONLY | O_NOFOLLOW | O_NOCTTY));
-    return file.valid() && ::fsync(file.get()) == 0;
-}
-
-bool DescriptorsRanOut() {
-    return errno == EMFILE || errno == ENFILE;
-}
-
 }  // namespace tarnwick::platform

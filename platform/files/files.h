@@ -38,6 +38,42 @@ struct FindData {
 // nullopt when nothing matches or the folder cannot be listed.
 std::optional<FindData> FindFirstFile(std::string_view pattern);
 
+// Why a file operation did not do what was asked. `error` is the system's error of the call that
+// failed, taken at that call (0 where a rule of this program refused); `concerns` says what it
+// was about.
+enum class FileRefusal : std::uint8_t {
+    kNone,
+    kSystem,         // the system refused (see `error`)
+    kTargetChanged,  // the target is no longer the file decided on: it stays as the user saved it
+    kReadOnly,       // the target may not be written
+    kSourceChanged,  // the source was written to while it was copied
+    kNotAFile,       // the source is no regular file, or a folder stands where the file goes
+    kNotDurable,     // the copy could not be made durable (its flush failed)
+};
+enum class FileConcern : std::uint8_t { kSource, kTarget, kFolder };
+struct FileError {
+    FileRefusal refusal = FileRefusal::kNone;
+    int error = 0;
+    FileConcern concerns = FileConcern::kTarget;
+
+    explicit operator bool() const { return refusal != FileRefusal::kNone; }
+    // For want of descriptors (closing some and trying again may succeed).
+    bool RanOutOfDescriptors() const;
+    // The volume itself is gone or no longer answers.
+    bool LostVolume() const;
+    // In the system's words, lower case ("read-only file system"); the program's own refusals in
+    // its own.
+    std::string Text() const;
+};
+
+// Files of the user's that an interrupted copy had moved aside under a hidden name, and that got
+// their own names back, or, where a newer file had taken the name, a name beside it
+// ("report (kept).txt").
+struct FilesGivenBack {
+    std::uint32_t ownName = 0;
+    std::uint32_t beside = 0;
+};
+
 // What a listing says about an entry without looking at it: links and file systems that do not
 // report types give kUnknown (ask Lookup).
 enum class EntryKind { kUnknown, kFile, kFolder, kOther };
@@ -55,9 +91,18 @@ public:
 
     // Opens the folder a drive path names (links followed). nullopt when it cannot be listed.
     static std::optional<Directory> Open(std::string_view drivePath);
+    // Opens the folder a drive path names from the root of its drive, one name after the other:
+    // never through a link and never onto another volume, so that a folder saved on a stick is
+    // found only on that stick. `make`: missing folders of the path are made (`made` counts
+    // them). nullopt, with the reason in `why`, where it cannot be opened so.
+    static std::optional<Directory> OpenOnDrive(std::string_view drivePath, bool make = false,
+                                                std::int32_t* made = nullptr,
+                                                FileError* why = nullptr);
     // Opens a subfolder by name; links are followed unless `followLinks` is false (then a link
     // is not opened).
-    std::optional<Directory> OpenChild(const std::string& name, bool followLinks = true) const;
+    // `why`, when given, tells why it was not opened.
+    std::optional<Directory> OpenChild(const std::string& name, bool followLinks = true,
+                                       FileError* why = nullptr) const;
     // Whether the entry `name` is itself a link.
     bool IsLink(const std::string& name) const;
     // From now on nothing is opened through a link among this folder's entries: no subfolder
@@ -81,6 +126,8 @@ public:
     EntryKind LastKind() const { return lastKind_; }
     // Names the listing passed over so far because a drive path cannot hold them.
     std::uint32_t LeftOut() const { return leftOut_; }
+    // Why the listing ended before its end (empty where it was read whole).
+    const FileError& ListingError() const { return listingError_; }
 
     // Looks a name up in this folder by the file system's own rules (links followed).
     std::optional<FindData> Lookup(const std::string& name) const;
@@ -90,7 +137,7 @@ public:
 
     // Creates a subfolder; false when it cannot be created (also when something of that name is
     // already there).
-    bool MakeChild(const std::string& name) const;
+    bool MakeChild(const std::string& name, FileError* why = nullptr) const;
 
     // This folder's own identity (device, inode), asked for on first use.
     std::uint64_t Device() const;
@@ -120,8 +167,10 @@ public:
     Durability CopyDurability() const;
 
     // Removes the temporary copy files in this folder that no running copy holds: files left by a
-    // crash, a power cut or a pulled stick in the middle of a copy. Nothing else is touched.
-    void RemoveLeftoverCopies() const;
+    // crash, a power cut or a pulled stick in the middle of a copy. Files of the user's that such
+    // a copy had moved aside get their names back (or names beside them, see FilesGivenBack).
+    // Nothing else is touched.
+    FilesGivenBack RemoveLeftoverCopies() const;
 
     // Times as the original platform has them, for an entry of this folder on the volume
     // `device` (see FatClockCache), and the time to give this folder's driver for one.
@@ -138,12 +187,19 @@ public:
     std::uint64_t Id() const { return id_; }
 
 private:
+    // Where the system names files by path, a copy and the removal of leftovers need the
+    // folder's.
+    friend class TemporaryCopy;
+    friend bool RemoveLeftoverCopy(const Directory& folder, const std::string& name);
+
     explicit Directory(int fd);
     void Close();
     void LoadIdentity() const;
     void LoadVolumeTraits() const;
 
     int fd_ = -1;
+    // The folder's native path, where the system lists folders and names files by path.
+    std::string native_;
     // The listing as the kernel hands it over, read on the first Next() and then as needed.
     std::unique_ptr<char[]> listing_;
     std::size_t listingPosition_ = 0;
@@ -151,6 +207,7 @@ private:
     bool listingDone_ = false;
     EntryKind lastKind_ = EntryKind::kUnknown;
     std::uint32_t leftOut_ = 0;
+    FileError listingError_;
     bool refusesLinks_ = false;
     mutable bool identityKnown_ = false;
     mutable std::uint64_t device_ = 0;
@@ -182,6 +239,14 @@ bool CopyFileAt(const Directory& from, const std::string& name, const Directory&
 // target. Only a crash in the middle of a copy leaves one behind; listings of the copy pass
 // leave such names alone.
 bool IsTemporaryCopyName(std::string_view name);
+// Such a name: the prefix, the process id, '-', a sequence number, the suffix.
+inline constexpr std::string_view kTemporaryPrefix = ".tarnwick-";
+inline constexpr std::string_view kTemporarySuffix = ".tmp";
+
+// True for the hidden name under which a copy moves a file of the user's aside for a moment
+// (where a volume cannot exchange names). Listings of the copy pass leave such names alone, and
+// the pass gives them their names back (Directory::RemoveLeftoverCopies).
+bool IsFileMovedAside(std::string_view name);
 
 // Removes the temporary copy file `name` of `folder` when no running copy holds it (a copy locks
 // its temporary file while it writes it, and its folder while it waits there for its name).
@@ -208,11 +273,9 @@ bool CreateDirectory(std::string_view drivePath);
 // system ignores case, a new name that differs only in case is the entry itself and is taken.
 bool MoveFile(std::string_view fromDrivePath, std::string_view toDrivePath);
 
-// The error of the last file operation of this thread that failed (0: none since ClearFileError),
-// its text in the system's words, lower case ("read-only file system"), and whether it says that
-// the volume itself is gone or no longer answers (a pulled stick, a dead driver, a lost share).
-void ClearFileError();
-int LastFileError();
+// The text of a system error that a file call answered (FileError), in the system's words, lower
+// case ("read-only file system"), and whether it says that the volume itself is gone or no longer
+// answers (a pulled stick, a dead driver, a lost share).
 std::string FileErrorText(int error);
 bool IsLostVolumeError(int error);
 

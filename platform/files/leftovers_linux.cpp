@@ -25,42 +25,9 @@
 #include "platform/files/copies.h"
 #include "platform/files/files.h"
 #include "platform/files/files_linux.h"
+#include "platform/unique_fd.h"
 
 namespace tarnwick::platform {
-
-std::shared_ptr<HeldFolder> HeldFolder::Hold(const Directory& to,
-                                             const std::function<bool()>& going) {
-    auto folder = std::make_shared<HeldFolder>();
-    folder->fd_.Reset(RetryOpenAt(to.NativeHandle(), ".", O_RDONLY | O_DIRECTORY));
-    if (!folder->fd_.valid()) {
-        return nullptr;
-    }
-    folder->id_ = to.Id();
-    folder->device_ = to.Device();
-    // A pass that clears leftovers holds the folder only a moment; another program may hold it
-    // for good. The lock is asked for without waiting, for a while and only as long as the pass
-    // goes on; a folder still refused is contended, and its copies do not wait there. Where the
-    // file system refuses locks, the copies go without.
-    constexpr int kAttempts = 100;
-    for (int attempt = 0; attempt < kAttempts; ++attempt) {
-        if (::flock(folder->fd_.get(), LOCK_SH | LOCK_NB) == 0) {
-            folder->locked_ = true;
-            break;
-        }
-        if (errno == EINTR) {
-            continue;
-        }
-        if (errno != EWOULDBLOCK) {
-            break;
-        }
-        if (attempt + 1 == kAttempts || (going && !going())) {
-            folder->contended_ = true;
-            break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return folder;
-}
 
 namespace {
 
@@ -104,29 +71,47 @@ bool RemoveLeftoverCopy(const Directory& folder, const std::string& name) {
     return lock.valid() && RemoveIfFree(lock.get(), name.c_str());
 }
 
-void Directory::RemoveLeftoverCopies() const {
+bool IsFileMovedAside(std::string_view name) {
+    return !NameBeforeAside(name).empty();
+}
+
+FilesGivenBack Directory::RemoveLeftoverCopies() const {
+    FilesGivenBack givenBack;
     if (fd_ < 0) {
-        return;
+        return givenBack;
     }
     // A listing of its own: this folder's listing may be in use. The folder is listed first and
     // locked only where there is something to remove.
     Directory listing(RetryOpenAt(fd_, ".", O_RDONLY | O_DIRECTORY));
     if (!listing.IsOpen()) {
-        return;
+        return givenBack;
     }
     UniqueFd lock;
     while (const auto name = listing.Next()) {
-        if (!name->starts_with(kTemporaryPrefix) || !IsTemporaryCopyName(*name)) {
+        if (!name->starts_with(kTemporaryPrefix)) {
+            continue;
+        }
+        const bool leftover = IsTemporaryCopyName(*name);
+        const std::string_view before = leftover ? std::string_view() : NameBeforeAside(*name);
+        if (!leftover && before.empty()) {
             continue;
         }
         if (!lock.valid()) {
             lock = LockFolderForCleaning(fd_);
             if (!lock.valid()) {
-                return;
+                return givenBack;
             }
         }
-        RemoveIfFree(lock.get(), std::string(*name).c_str());
+        const std::string entry(*name);
+        if (leftover) {
+            RemoveIfFree(lock.get(), entry.c_str());
+            continue;
+        }
+        // A file of the user's that a copy had moved aside when the program ended: it gets its
+        // name back, or one beside it where a newer file has taken its name since.
+        CountGivenBack(givenBack, GiveNameBack(lock.get(), entry.c_str(), before));
     }
+    return givenBack;
 }
 
 }  // namespace tarnwick::platform

@@ -1,8 +1,10 @@
 // Listing folders and looking entries up: FindFirstFile and the open folders (Directory).
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/openat2.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
+#include <sys/syscall.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
@@ -15,6 +17,7 @@
 
 #include "platform/files/files.h"
 #include "platform/files/files_linux.h"
+#include "platform/files/phrase.h"
 #include "platform/unique_fd.h"
 #include "platform/volumes/drives.h"
 
@@ -276,39 +279,6 @@ std::optional<FindData> FindFirstFile(std::string_view pattern) {
 
 // --- Directory -----------------------------------------------------------------------------
 
-Directory::Directory(Directory&& other) noexcept {
-    *this = std::move(other);
-}
-
-Directory& Directory::operator=(Directory&& other) noexcept {
-    if (this != &other) {
-        Close();
-        fd_ = std::exchange(other.fd_, -1);
-        listing_ = std::move(other.listing_);
-        listingPosition_ = other.listingPosition_;
-        listingEnd_ = other.listingEnd_;
-        listingDone_ = other.listingDone_;
-        lastKind_ = other.lastKind_;
-        leftOut_ = other.leftOut_;
-        refusesLinks_ = other.refusesLinks_;
-        identityKnown_ = other.identityKnown_;
-        device_ = other.device_;
-        inode_ = other.inode_;
-        id_ = other.id_;
-        traitsKnown_ = other.traitsKnown_;
-        restamps_ = other.restamps_;
-        serialises_ = other.serialises_;
-        permissions_ = other.permissions_;
-        durability_ = other.durability_;
-        clocks_ = other.clocks_;
-    }
-    return *this;
-}
-
-Directory::~Directory() {
-    Close();
-}
-
 void Directory::Close() {
     if (fd_ >= 0) {
         ::close(fd_);
@@ -354,20 +324,139 @@ std::optional<Directory> Directory::Open(std::string_view drivePath) {
 
 namespace {
 
+// The folder `relative` below the open folder `root`, one name after the other, never through a
+// link and never onto another volume (unless `anywhere`); missing folders are made where `make`
+// is set (`made` counts them).
+int OpenBeneath(int root, std::string_view relative, bool make, bool anywhere, std::int32_t& made,
+                int& error) {
+    struct stat rootState {};
+    if (::fstat(root, &rootState) != 0) {
+        error = errno;
+        return -1;
+    }
+    if (!make && !anywhere) {
+        open_how how{};
+        how.flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+        how.resolve = RESOLVE_NO_SYMLINKS | RESOLVE_BENEATH | RESOLVE_NO_XDEV;
+        const std::string path(relative);
+        long fd = 0;
+        do {
+            fd = ::syscall(SYS_openat2, root, path.c_str(), &how, sizeof how);
+        } while (fd < 0 && errno == EINTR);
+        if (fd >= 0 || (errno != ENOSYS && errno != EPERM && errno != E2BIG)) {
+            error = fd < 0 ? errno : 0;
+            return static_cast<int>(fd);
+        }
+    }
+    UniqueFd current(RetryOpenAt(root, ".", O_RDONLY | O_DIRECTORY));
+    while (!relative.empty() && current.valid()) {
+        const std::size_t slash = relative.find('/');
+        const std::string name(relative.substr(0, slash));
+        relative.remove_prefix(slash == std::string_view::npos ? relative.size() : slash + 1);
+        if (name.empty() || name == ".") {
+            continue;
+        }
+        const int flags = O_RDONLY | O_DIRECTORY | (anywhere ? 0 : O_NOFOLLOW);
+        int next = RetryOpenAt(current.get(), name.c_str(), flags);
+        if (next < 0 && errno == ENOENT && make) {
+            if (::mkdirat(current.get(), name.c_str(), 0777) != 0) {
+                error = errno;
+                return -1;
+            }
+            ++made;
+            next = RetryOpenAt(current.get(), name.c_str(), flags);
+        }
+        if (next < 0) {
+            error = errno;
+            return -1;
+        }
+        current.Reset(next);
+        struct stat st {};
+        if (!anywhere && (::fstat(current.get(), &st) != 0 || st.st_dev != rootState.st_dev)) {
+            error = EXDEV;  // another volume mounted inside this one
+            return -1;
+        }
+    }
+    if (!current.valid()) {
+        error = errno;
+        return -1;
+    }
+    return current.release();
+}
+
+}  // namespace
+
+std::optional<Directory> Directory::OpenOnDrive(std::string_view drivePath, bool make,
+                                                std::int32_t* made, FileError* why) {
+    std::int32_t madeHere = 0;
+    const auto fail = [why](int error) -> std::optional<Directory> {
+        if (why != nullptr) {
+            *why = SystemError(FileConcern::kFolder, error);
+        }
+        return std::nullopt;
+    };
+    try {
+        if (drivePath.size() < 2 || drivePath[1] != ':') {
+            return fail(ENOENT);
+        }
+        const auto native = ToNativePath(drivePath);
+        const auto root = ToNativePath(std::string(drivePath.substr(0, 2)) + "\\");
+        if (!native || !root || !native->starts_with(*root)) {
+            return fail(ENOENT);
+        }
+        const UniqueFd rootFd(RetryOpenAt(AT_FDCWD, root->c_str(), O_RDONLY | O_DIRECTORY));
+        if (!rootFd.valid()) {
+            return fail(errno);
+        }
+        std::string_view relative = std::string_view(*native).substr(root->size());
+        while (relative.starts_with('/')) {
+            relative.remove_prefix(1);
+        }
+        while (relative.ends_with('/')) {
+            relative.remove_suffix(1);
+        }
+        // C: is every local folder: its paths cross mounts (a /home of its own) and go through
+        // the user's own links, as they are. Every other drive is one volume.
+        const bool anywhere = *root == "/";
+        int error = 0;
+        const int fd = relative.empty()
+                           ? RetryOpenAt(rootFd.get(), ".", O_RDONLY | O_DIRECTORY)
+                           : OpenBeneath(rootFd.get(), relative, make, anywhere, madeHere, error);
+        if (made != nullptr) {
+            *made = madeHere;
+        }
+        if (fd < 0) {
+            return fail(error != 0 ? error : errno);
+        }
+        return Directory(fd);
+    } catch (const std::exception&) {
+        return fail(ENOMEM);
+    }
+}
+
+namespace {
+
 std::atomic<std::uint64_t> gDirectoryIds{0};
 
 }  // namespace
 
 Directory::Directory(int fd) : fd_(fd), id_(gDirectoryIds.fetch_add(1) + 1) {}
 
-std::optional<Directory> Directory::OpenChild(const std::string& name, bool followLinks) const {
+std::optional<Directory> Directory::OpenChild(const std::string& name, bool followLinks,
+                                              FileError* why) const {
     if (fd_ < 0 || !IsPlainName(name)) {
+        if (why != nullptr) {
+            *why = SystemError(FileConcern::kFolder, EINVAL);
+        }
         return std::nullopt;
     }
     const bool noFollow = refusesLinks_ || !followLinks;
     const int fd =
         RetryOpenAt(fd_, name.c_str(), O_RDONLY | O_DIRECTORY | (noFollow ? O_NOFOLLOW : 0));
     if (fd < 0) {
+        if (why != nullptr) {
+            *why = SystemError(FileConcern::kFolder);
+        }
         return std::nullopt;
     }
     Directory child(fd);
@@ -395,6 +484,9 @@ std::optional<std::string_view> Directory::Next() {
             do {
                 got = ::getdents64(fd_, listing_.get(), kListingSize);
             } while (got < 0 && errno == EINTR);
+            if (got < 0) {
+                listingError_ = SystemError(FileConcern::kFolder);
+            }
             listingPosition_ = 0;
             listingEnd_ = got > 0 ? static_cast<std::size_t>(got) : 0;
             listingDone_ = got <= 0;
@@ -524,22 +616,8 @@ bool Directory::OnPseudoFileSystem() const {
            self.st_dev == dev.st_dev;
 }
 
-void ClearFileError() {
-    errno = 0;
-}
-
-int LastFileError() {
-    return errno;
-}
-
 std::string FileErrorText(int error) {
-    std::string text = std::strerror(error);
-    // The system's sentence as a phrase: "Read-only file system" becomes "read-only file system".
-    if (!text.empty() && text[0] >= 'A' && text[0] <= 'Z' &&
-        (text.size() < 2 || !(text[1] >= 'A' && text[1] <= 'Z'))) {
-        text[0] = static_cast<char>(text[0] - 'A' + 'a');
-    }
-    return text;
+    return AsPhrase(std::strerror(error));
 }
 
 bool IsLostVolumeError(int error) {
@@ -564,8 +642,22 @@ bool IsLostVolumeError(int error) {
     }
 }
 
-bool Directory::MakeChild(const std::string& name) const {
-    return fd_ >= 0 && IsPlainName(name) && ::mkdirat(fd_, name.c_str(), 0777) == 0;
+bool FileError::RanOutOfDescriptors() const {
+    return refusal == FileRefusal::kSystem && (error == EMFILE || error == ENFILE);
+}
+
+bool FileError::LostVolume() const {
+    return error != 0 && IsLostVolumeError(error);
+}
+
+bool Directory::MakeChild(const std::string& name, FileError* why) const {
+    if (fd_ >= 0 && IsPlainName(name) && ::mkdirat(fd_, name.c_str(), 0777) == 0) {
+        return true;
+    }
+    if (why != nullptr) {
+        *why = SystemError(FileConcern::kFolder, fd_ >= 0 && IsPlainName(name) ? errno : EINVAL);
+    }
+    return false;
 }
 
 }  // namespace tarnwick::platform

@@ -2,6 +2,7 @@
 // replace anything, the keys on which names a case-insensitive volume takes for one fall, and
 // new folders.
 #include <fcntl.h>
+#include <limits.h>
 #include <pthread.h>
 #include <stdio.h>
 #include <sys/stat.h>
@@ -11,14 +12,13 @@
 #include <atomic>
 #include <cerrno>
 #include <charconv>
-#include <functional>
-#include <mutex>
 #include <stdexcept>
 #include <string>
 
 #include "platform/files/copies.h"
 #include "platform/files/files.h"
 #include "platform/files/files_linux.h"
+#include "platform/unique_fd.h"
 #include "platform/volumes/drives.h"
 
 namespace tarnwick::platform {
@@ -87,20 +87,14 @@ bool RenameNoReplace(int fromDir, const char* from, int toDir, const char* to) {
         }
     }
     struct stat existing {};
-    if (::fstatat(toDir, to, &existing, AT_SYMLINK_NOFOLLOW) == 0 || errno != ENOENT) {
+    if (::fstatat(toDir, to, &existing, AT_SYMLINK_NOFOLLOW) == 0) {
+        errno = EEXIST;
+        return false;
+    }
+    if (errno != ENOENT) {
         return false;
     }
     return ::renameat(fromDir, from, toDir, to) == 0;
-}
-
-bool IsTemporaryCopyName(std::string_view name) {
-    if (name.size() <= kTemporaryPrefix.size() + kTemporarySuffix.size() ||
-        !name.starts_with(kTemporaryPrefix) || !name.ends_with(kTemporarySuffix)) {
-        return false;
-    }
-    const std::string_view middle = name.substr(
-        kTemporaryPrefix.size(), name.size() - kTemporaryPrefix.size() - kTemporarySuffix.size());
-    return middle.find_first_not_of("0123456789-") == std::string_view::npos;
 }
 
 // Names an unnamed file; never replaces an existing entry.
@@ -123,35 +117,6 @@ Written LinkUnnamed(int fd, int dirFd, const char* name) {
     return errno == EEXIST ? Written::kFailed : Written::kUnsupported;
 }
 
-// A batch waits for at most this many copies and bytes. A flush of the volume costs about as
-// much for a large batch as for one file (it is the device's flush that costs); the bounds keep
-// the memory of a batch small and the work a power cut can undo limited. Waiting copies hold no
-// open descriptor.
-// Gives a finished copy its name. A temporary file that does not get it is removed.
-namespace {
-
-std::mutex gHookMutex;
-std::function<void(int)> gBeforeReplace;
-std::atomic<bool> gHooked{false};
-
-void BeforeReplace(int stage) {
-    if (!gHooked.load(std::memory_order_acquire)) {
-        return;
-    }
-    try {
-        std::function<void(int)> hook;
-        {
-            const std::lock_guard lock(gHookMutex);
-            hook = gBeforeReplace;
-        }
-        if (hook) {
-            hook(stage);
-        }
-    } catch (const std::exception&) {
-    }
-}
-
-// `changed`: the inode's change time too, which a rename itself may move.
 bool IsState(const struct stat& st, const TargetState& target, bool changed) {
     return target.device == st.st_dev && target.inode == st.st_ino &&
            target.size == std::uint64_t(st.st_size) &&
@@ -161,19 +126,7 @@ bool IsState(const struct stat& st, const TargetState& target, bool changed) {
                          target.changedNanoseconds == st.st_ctim.tv_nsec));
 }
 
-}  // namespace
-
-void SetBeforeReplaceHookForTests(std::function<void(int)> hook) {
-    const std::lock_guard lock(gHookMutex);
-    gHooked.store(static_cast<bool>(hook), std::memory_order_release);
-    gBeforeReplace = std::move(hook);
-}
-
-bool StateOfTarget(int dirFd, const char* name, TargetState& state) {
-    struct stat st {};
-    if (::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
-        return false;
-    }
+void TakeState(const struct stat& st, TargetState& state) {
     state.exists = true;
     state.device = st.st_dev;
     state.inode = st.st_ino;
@@ -182,91 +135,177 @@ bool StateOfTarget(int dirFd, const char* name, TargetState& state) {
     state.modifiedNanoseconds = st.st_mtim.tv_nsec;
     state.changedSeconds = st.st_ctim.tv_sec;
     state.changedNanoseconds = st.st_ctim.tv_nsec;
-    return true;
 }
 
-bool ReplaceTarget(int dirFd, const char* temporary, const char* toName,
-                   const TargetState& target) {
-    if (!target.exists) {
-        if (RenameNoReplace(dirFd, temporary, dirFd, toName)) {
-            return true;
-        }
-        ::unlinkat(dirFd, temporary, 0);
-        return false;
+std::string AsideName(std::string_view name) {
+    std::string aside =
+        AsideNameOf(name, static_cast<std::uint64_t>(ProcessId()), NextTemporarySequence());
+    return aside.size() <= NAME_MAX ? aside : std::string();
+}
+
+std::string_view NameBeforeAside(std::string_view aside) {
+    const std::string_view own = OwnNameIn(aside);
+    return IsPlainName(own) ? own : std::string_view();
+}
+
+Restored GiveNameBack(int dirFd, const char* aside, std::string_view name) {
+    const std::string own(name);
+    if (RenameNoReplace(dirFd, aside, dirFd, own.c_str())) {
+        return Restored::kOwnName;
     }
-    BeforeReplace(0);
+    if (errno != EEXIST) {
+        return Restored::kFailed;
+    }
+    // The name is taken by a newer file: this one goes beside it, visible, with its extension.
+    for (int number = 1; number <= kMostKeptBeside; ++number) {
+        const std::string beside = KeptBesideName(name, number);
+        if (beside.size() > NAME_MAX) {
+            return Restored::kFailed;
+        }
+        if (RenameNoReplace(dirFd, aside, dirFd, beside.c_str())) {
+            return Restored::kBeside;
+        }
+        if (errno != EEXIST) {
+            return Restored::kFailed;
+        }
+    }
+    return Restored::kFailed;
+}
+
+namespace {
+
+// Removes the copy that is not to be named.
+void Discard(int dirFd, const char* temporary, const char* toName) {
+    CopyStepReached(CopyStep::kRemoved, toName);
+    ::unlinkat(dirFd, temporary, 0);
+}
+
+// Where names cannot be exchanged (FAT, exFAT, NTFS through their FUSE drivers, NFS, CIFS), the
+// target is moved aside under a hidden name first: a save after that creates a new file under
+// the name, which the copy then does not take. What was moved is compared with the state decided
+// on and gets its name back when it is another file. Should the program end in between, the next
+// pass gives the file its name back (Directory::RemoveLeftoverCopies).
+FileError ReplaceMovingAside(int dirFd, const char* temporary, const char* toName,
+                             const TargetState& target, bool restamps) {
+    const std::string aside = AsideName(toName);
+    if (aside.empty()) {
+        Discard(dirFd, temporary, toName);
+        return SystemError(FileConcern::kTarget, ENAMETOOLONG);
+    }
+    // The target held open tells, after the move, which file went aside: some drivers give a
+    // renamed file a new time (FAT through FUSE), or number files by their place in the folder.
+    const UniqueFd held(RetryOpenAt(dirFd, toName, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY));
+    struct stat before {};
+    if (held.valid() && (::fstat(held.get(), &before) != 0 || !IsState(before, target, false))) {
+        Discard(dirFd, temporary, toName);
+        return Refused(FileRefusal::kTargetChanged);
+    }
+    CopyStepReached(CopyStep::kMovedAside, toName);
+    if (!RenameNoReplace(dirFd, toName, dirFd, aside.c_str())) {
+        const int error = errno;
+        Discard(dirFd, temporary, toName);
+        return error == ENOENT ? Refused(FileRefusal::kTargetChanged)
+                               : SystemError(FileConcern::kTarget, error);
+    }
+    struct stat moved {};
+    struct stat opened {};
+    const bool same =
+        ::fstatat(dirFd, aside.c_str(), &moved, AT_SYMLINK_NOFOLLOW) == 0 &&
+        (held.valid() ? ::fstat(held.get(), &opened) == 0 && opened.st_dev == moved.st_dev &&
+                            opened.st_ino == moved.st_ino &&
+                            (restamps ? std::uint64_t(opened.st_size) == target.size
+                                      : IsState(opened, target, false))
+                      : IsState(moved, target, false));
+    if (!same) {
+        GiveNameBack(dirFd, aside.c_str(), toName);
+        Discard(dirFd, temporary, toName);
+        return Refused(FileRefusal::kTargetChanged);
+    }
+    CopyStepReached(CopyStep::kNamed, toName);
+    if (!RenameNoReplace(dirFd, temporary, dirFd, toName)) {
+        const int error = errno;
+        Discard(dirFd, temporary, toName);
+        // A new file took the name meanwhile: it is the user's latest. The old one was to be
+        // replaced; it stays beside, since nothing of the user's is removed on a guess.
+        GiveNameBack(dirFd, aside.c_str(), toName);
+        return error == EEXIST ? Refused(FileRefusal::kTargetChanged)
+                               : SystemError(FileConcern::kTarget, error);
+    }
+    CopyStepReached(CopyStep::kRemoved, toName);
+    ::unlinkat(dirFd, aside.c_str(), 0);
+    return {};
+}
+
+}  // namespace
+
+FileError ReplaceTarget(int dirFd, const char* temporary, const char* toName,
+                        const TargetState& target, bool restamps) {
+    if (!target.exists) {
+        CopyStepReached(CopyStep::kNamed, toName);
+        if (RenameNoReplace(dirFd, temporary, dirFd, toName)) {
+            return {};
+        }
+        const int error = errno;
+        Discard(dirFd, temporary, toName);
+        // A file that appeared under a name that was free is the user's: left as it is.
+        return error == EEXIST ? Refused(FileRefusal::kTargetChanged)
+                               : SystemError(FileConcern::kTarget, error);
+    }
+    CopyStepReached(CopyStep::kLooked, toName);
     struct stat now {};
     if (::fstatat(dirFd, toName, &now, AT_SYMLINK_NOFOLLOW) != 0 || !IsState(now, target, true)) {
-        ::unlinkat(dirFd, temporary, 0);  // the target changed: it stays as the user left it
-        return false;
+        Discard(dirFd, temporary, toName);  // the target changed: it stays as the user left it
+        return Refused(FileRefusal::kTargetChanged);
     }
     // The names are exchanged, and the file that leaves the name is looked at: should another
     // file have taken the name between the look above and the exchange, it gets its name back.
-    BeforeReplace(1);
+    CopyStepReached(CopyStep::kNamed, toName);
     if (::renameat2(dirFd, temporary, dirFd, toName, RENAME_EXCHANGE) == 0) {
+        CopyStepReached(CopyStep::kDisplaced, toName);
         struct stat displaced {};
         if (::fstatat(dirFd, temporary, &displaced, AT_SYMLINK_NOFOLLOW) == 0 &&
             IsState(displaced, target, false)) {
-            ::unlinkat(dirFd, temporary, 0);
-            return true;
+            Discard(dirFd, temporary, toName);
+            return {};
         }
         if (::renameat2(dirFd, temporary, dirFd, toName, RENAME_EXCHANGE) == 0) {
-            ::unlinkat(dirFd, temporary, 0);
-        } else {
-            // The other file back under its name, over the copy.
-            ::renameat(dirFd, temporary, dirFd, toName);
+            Discard(dirFd, temporary, toName);
+            return Refused(FileRefusal::kTargetChanged);
         }
-        return false;
+        // The user's file must not stay under a name that the next pass removes as a leftover:
+        // it goes under a name that the next pass gives back.
+        const std::string aside = AsideName(toName);
+        if (aside.empty() || !RenameNoReplace(dirFd, temporary, dirFd, aside.c_str()) ||
+            GiveNameBack(dirFd, aside.c_str(), toName) == Restored::kFailed) {
+            return SystemError(FileConcern::kTarget);
+        }
+        return Refused(FileRefusal::kTargetChanged);
     }
-    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) {
-        ::unlinkat(dirFd, temporary, 0);
-        return false;
+    const int error = errno;
+    if (error != EINVAL && error != ENOSYS && error != EOPNOTSUPP) {
+        Discard(dirFd, temporary, toName);
+        return SystemError(FileConcern::kTarget, error);
     }
-    // No exchange on this file system: the look above has to do.
-    if (::renameat(dirFd, temporary, dirFd, toName) == 0) {
-        return true;
-    }
-    ::unlinkat(dirFd, temporary, 0);
-    return false;
+    return ReplaceMovingAside(dirFd, temporary, toName, target, restamps);
 }
 
-bool GiveName(int outFd, int dirFd, const char* temporary, const char* toName,
-              const TargetState& target, bool restamps, const timespec (&times)[2]) {
-    const bool named = temporary[0] == '\0' ? LinkUnnamed(outFd, dirFd, toName) == Written::kDone
-                                            : ReplaceTarget(dirFd, temporary, toName, target);
-    if (named && restamps) {
+FileError GiveName(int outFd, int dirFd, const char* temporary, const char* toName,
+                   const TargetState& target, bool restamps, const timespec (&times)[2]) {
+    FileError failed;
+    if (temporary[0] == '\0') {
+        CopyStepReached(CopyStep::kNamed, toName);
+        const Written linked = LinkUnnamed(outFd, dirFd, toName);
+        if (linked != Written::kDone) {
+            failed = errno == EEXIST ? Refused(FileRefusal::kTargetChanged)
+                                     : SystemError(FileConcern::kTarget);
+        }
+    } else {
+        failed = ReplaceTarget(dirFd, temporary, toName, target, restamps);
+    }
+    if (!failed && restamps) {
         ::futimens(outFd, times);
     }
-    return named;
-}
-
-bool HeldFolder::Name(const WaitingCopy& copy) const {
-    return ReplaceTarget(fd_.get(), copy.temporary, copy.toName.c_str(), copy.target);
-}
-void HeldFolder::Remove(const char* temporary) const {
-    ::unlinkat(fd_.get(), temporary, 0);
-}
-
-std::uint64_t CaseFoldedKey(std::uint64_t device, std::uint64_t inode, std::string_view name) {
-    std::uint64_t hash = 1469598103934665603ULL;  // FNV-1a
-    const auto mix = [&hash](std::uint64_t byte) {
-        hash ^= byte;
-        hash *= 1099511628211ULL;
-    };
-    for (int shift = 0; shift < 64; shift += 8) {
-        mix((device >> shift) & 0xFF);
-        mix((inode >> shift) & 0xFF);
-    }
-    for (const char c : name) {
-        auto byte = static_cast<unsigned char>(c);
-        if (byte >= 'A' && byte <= 'Z') {
-            byte = static_cast<unsigned char>(byte - 'A' + 'a');
-        } else if (byte >= 0x80) {
-            byte = 0x80;
-        }
-        mix(byte);
-    }
-    return hash;
+    return failed;
 }
 
 bool CreateDirectory(std::string_view drivePath) {

@@ -54,8 +54,9 @@ TEST_F(CopyBatchTest, ThreadingOneBatchTakesTheCopiesOfSeveralWriters) {
                 CopyBatch::Writer own;
                 for (int file = 0; file < kFiles; ++file) {
                     const std::string name = "f" + std::to_string(file);
-                    const auto added =
-                        batch.Add(own, *from, name, targets[writer], name, true, std::nullopt);
+                    platform::FileError why;
+                    const auto added = batch.Add(own, *from, name, targets[writer], name, true,
+                                                 std::nullopt, nullptr, why);
                     if (added == CopyBatch::Added::kWaiting) {
                         seenWaiting += batch.MayHold(targets[writer], name) ? 1 : 0;
                         if (batch.Full()) {

@@ -16,6 +16,7 @@
 #include "engine/queries.h"
 #include "engine_fixture.h"
 #include "platform/files/copies.h"
+#include "support/tree.h"
 #include "support/unprivileged.h"
 
 namespace tarnwick::testing {
@@ -230,6 +231,149 @@ TEST_F(CopyPassTest, RefusedAccessIsPassedOverSilently) {
     EXPECT_FALSE(HasTemporaryFiles(dst_));
 }
 
+// What a pass leaves behind, as a user who may not do everything: each case is counted with its
+// reason, the files of it and the folders of it apart.
+TEST_F(CopyPassTest, WhatIsLeftBehindIsCountedWithItsReason) {
+    const auto none = fs::perms::none;
+    const auto readOnly = fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read;
+    const auto listable =
+        readOnly | fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec;
+    const struct {
+        const char* what;
+        std::function<void(const fs::path& src, const fs::path& dst)> make;   // as root
+        std::function<void(const fs::path& src, const fs::path& dst)> close;  // after opening up
+        int notCopied;
+        int folders;
+        int readOnly;
+        const char* reason;
+        int copied = 1;  // "fine", which nothing keeps from being copied, unless said
+    } cases[] = {
+        {"an unreadable source folder",
+         [](const fs::path& src, const fs::path&) {
+             WriteFile(src / "locked" / "b", "b", kBaseTime);
+         },
+         [none](const fs::path& src, const fs::path&) { fs::permissions(src / "locked", none); }, 0,
+         1, 0, "permission denied"},
+        {"a file in the way of a folder",
+         [](const fs::path& src, const fs::path& dst) {
+             WriteFile(src / "sub" / "c", "c", kBaseTime);
+             WriteFile(dst / "sub", "a file", kBaseTime);
+         },
+         {},
+         0,
+         1,
+         0,
+         "a file in the way"},
+        {"an unopenable destination folder",
+         [](const fs::path& src, const fs::path& dst) {
+             WriteFile(src / "closed" / "d", "d", kBaseTime);
+             fs::create_directories(dst / "closed");
+         },
+         [none](const fs::path&, const fs::path& dst) { fs::permissions(dst / "closed", none); }, 0,
+         1, 0, "permission denied"},
+        {"a read-only destination file",
+         [](const fs::path& src, const fs::path& dst) {
+             WriteFile(src / "r", "new", kBaseTime + 100 * kOneSecond);
+             WriteFile(dst / "r", "old", kBaseTime);
+         },
+         [readOnly](const fs::path&, const fs::path& dst) { fs::permissions(dst / "r", readOnly); },
+         0, 0, 1, ""},
+        {"a read-only destination and a new subfolder",
+         [](const fs::path& src, const fs::path& dst) {
+             WriteFile(src / "new" / "n", "n", kBaseTime);
+             WriteFile(dst / "fine", "copied whatever else happens", kBaseTime);  // up to date
+         },
+         [listable](const fs::path&, const fs::path& dst) { fs::permissions(dst, listable); }, 0, 1,
+         0, "permission denied", 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(src_);
+        fs::remove_all(dst_);
+        WriteFile(src_ / "fine", "copied whatever else happens", kBaseTime);
+        fs::create_directories(dst_);
+        c.make(src_, dst_);
+        OpenUpForNobody(temp_.path());
+        if (c.close) {
+            c.close(src_, dst_);
+        }
+        PassFailures failures;
+        const std::int32_t copied = RunUnprivileged([&] {
+            const std::int32_t result =
+                CopyFolderPass("E:\\Src", "F:\\Dst", true, nullptr, {{}, &failures});
+            // The counts through the exit status: small numbers, three bits each.
+            return result < 0 || result > 1 ? 255
+                                            : failures.NotCopied | failures.FoldersNotCopied << 3 |
+                                                  failures.ReadOnly << 6 | result << 7;
+        });
+        fs::permissions(dst_, fs::perms::all);
+        fs::permissions(src_, fs::perms::all);
+        ASSERT_NE(copied, 255);
+        EXPECT_EQ(copied & 7, c.notCopied);
+        EXPECT_EQ(copied >> 3 & 7, c.folders);
+        EXPECT_EQ(copied >> 6 & 1, c.readOnly);
+        EXPECT_EQ(copied >> 7, c.copied);
+        EXPECT_EQ(ReadFile(dst_ / "fine"), "copied whatever else happens");
+        // The reason, from a pass of root's own where root is refused alike.
+        if (std::string_view(c.reason) == "a file in the way") {
+            EXPECT_EQ(SyncFolders("E:\\Src", "F:\\Dst", true, progress_, {{}, &failures}), 0);
+            EXPECT_EQ(failures.FolderReason, c.reason);
+        }
+        for (const auto& entry : fs::recursive_directory_iterator(temp_.path())) {
+            fs::permissions(entry.path(), fs::perms::owner_all, fs::perm_options::add);
+        }
+    }
+}
+
+// A stick's saved folder that is a link by now (to a private folder of the home folder), or
+// whose subfolder becomes one while the pass runs: nothing is written there or read from there,
+// in either direction of a Merge.
+TEST_F(CopyPassTest, AFolderOfTheStickThatIsALinkLeadsNowhere) {
+    const fs::path home = temp_ / "home";  // off both drives
+    const fs::path stick = e_;             // E: is the removable drive
+    const struct {
+        const char* what;
+        bool topIsLink;
+    } cases[] = {{"the saved folder", true}, {"a subfolder, mid-run", false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(home);
+        fs::remove_all(stick);
+        fs::remove_all(f_);
+        WriteFile(home / "private" / "key", "secret", kBaseTime);
+        WriteFile(f_ / "Docs" / "doc", "doc", kBaseTime);
+        WriteFile(f_ / "Docs" / "sub" / "doc2", "doc2", kBaseTime);
+        if (c.topIsLink) {
+            fs::create_directories(stick);
+            fs::create_directory_symlink(home / "private", stick / "Backup");
+        } else {
+            WriteFile(stick / "Backup" / "a", "a", kBaseTime);
+            fs::create_directories(stick / "Backup" / "sub");
+        }
+        // At the first file call of a copy, the stick's subfolder becomes a link.
+        bool swapped = false;
+        platform::SetCopyStepHookForTests([&](platform::CopyStep, const std::string&) {
+            if (!c.topIsLink && !swapped) {
+                swapped = true;
+                fs::remove_all(stick / "Backup" / "sub");
+                fs::create_directory_symlink(home / "private", stick / "Backup" / "sub");
+            }
+        });
+        const std::int32_t forward = SyncFolders("F:\\Docs", "E:\\Backup", true, progress_,
+                                                 {GroupDestination::kPassDestination, nullptr});
+        const std::int32_t back = SyncFolders("E:\\Backup", "F:\\Docs", true, progress_,
+                                              {GroupDestination::kPassSource, nullptr});
+        platform::SetCopyStepHookForTests(nullptr);
+        if (c.topIsLink) {
+            EXPECT_EQ(forward, -2);
+            EXPECT_EQ(back, -1);
+        }
+        EXPECT_EQ(ReadTree(home / "private"), (Tree{{"key", File("secret", kBaseTime)}}));
+        EXPECT_FALSE(fs::exists(f_ / "Docs" / "key"));
+        EXPECT_FALSE(fs::exists(f_ / "Docs" / "sub" / "key"));
+    }
+}
+
 TEST_F(CopyPassTest, LinksAreFollowedButNeverInCircles) {
     WriteFile(src_ / "a" / "b" / "f.txt", "f", kBaseTime);
     fs::create_directory_symlink(src_ / "a", src_ / "a" / "b" / "up");  // back to an ancestor
@@ -367,6 +511,77 @@ TEST_F(CopyPassTest, SpecialFilesAndUnwritableNamesArePassedOver) {
     EXPECT_FALSE(fs::exists(dst_ / "back\\slash"));
     EXPECT_FALSE(fs::exists(dst_ / ".tarnwick-123-4.tmp"));
     EXPECT_EQ(ReadFile(dst_ / "star*and?.txt"), "fine on Linux");
+}
+
+// A copy that ended between moving a user's file aside and naming itself (a crash, a pulled
+// stick): the next pass gives the file its name back, or a name beside a newer file that has
+// taken it, and never removes it as a leftover nor copies it as a file of its own.
+TEST_F(CopyPassTest, AFileMovedAsideGetsItsNameBackInTheNextPass) {
+    const struct {
+        const char* name;
+        bool nameTaken;
+        const char* kept;  // where the user's file ends up
+    } cases[] = {
+        {"doc.txt", false, "doc.txt"},
+        {"doc.txt", true, "doc (kept).txt"},
+        {"Makefile", true, "Makefile (kept)"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.name) + (c.nameTaken ? ", taken" : ""));
+        fs::remove_all(dst_);
+        fs::remove_all(src_);
+        fs::create_directories(src_);
+        WriteFile(src_ / ".tarnwick-kept-99-7-other", "moved aside in the source", kBaseTime);
+        WriteFile(dst_ / (std::string(".tarnwick-kept-4242-17-") + c.name), "user's", kBaseTime);
+        if (c.nameTaken) {
+            WriteFile(dst_ / c.name, "newer", kBaseTime + kOneSecond);
+        }
+        PassFailures failures;
+        EXPECT_EQ(SyncFolders("E:\\Src", "F:\\Dst", true, progress_, {{}, &failures}), 0);
+        EXPECT_EQ(ReadFile(dst_ / c.kept), "user's");
+        EXPECT_EQ(failures.NamesGivenBack, c.nameTaken ? 0 : 1);
+        EXPECT_EQ(failures.KeptBeside, c.nameTaken ? 1 : 0);
+        EXPECT_EQ(CountFiles(dst_), c.nameTaken ? 2U : 1U);
+        EXPECT_FALSE(HasTemporaryFiles(dst_));
+    }
+}
+
+// Destination files left as the user has them are no failures: one saved while its copy was on
+// its way, one the user made read-only. Only a copy that the system refused counts.
+TEST_F(CopyPassTest, FilesLeftAsTheUserHasThemAreNoFailures) {
+    const struct {
+        const char* what;
+        std::function<void(const fs::path&)> prepare;  // before the pass
+        bool saveOnTheWay;
+        std::int32_t leftAsSaved;
+        std::int32_t readOnly;
+    } cases[] = {
+        {"saved on the way", {}, true, 1, 0},
+        {"read-only", [](const fs::path& target) { fs::permissions(target, fs::perms(0444)); },
+         false, 0, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(dst_);
+        WriteFile(src_ / "doc.txt", "newer source", kBaseTime + 100 * kOneSecond);
+        WriteFile(dst_ / "doc.txt", "backup", kBaseTime);
+        if (c.prepare) {
+            c.prepare(dst_ / "doc.txt");
+        }
+        platform::SetCopyStepHookForTests([&](platform::CopyStep at, const std::string& name) {
+            if (c.saveOnTheWay && at == platform::CopyStep::kLooked && name == "doc.txt") {
+                WriteFile(dst_ / "doc.txt", "USER EDIT", kBaseTime + kOneSecond);
+            }
+        });
+        PassFailures failures;
+        EXPECT_EQ(SyncFolders("E:\\Src", "F:\\Dst", true, progress_, {{}, &failures}), 0);
+        platform::SetCopyStepHookForTests(nullptr);
+        EXPECT_EQ(failures.NotCopied, 0) << failures.Reason;
+        EXPECT_FALSE(failures.DestinationFailed);
+        EXPECT_EQ(failures.LeftAsSaved, c.leftAsSaved);
+        EXPECT_EQ(failures.ReadOnly, c.readOnly);
+        fs::permissions(dst_ / "doc.txt", fs::perms(0644));
+    }
 }
 
 TEST_F(CopyPassTest, PathsBeyondTheLimitArePassedOverNotCutShort) {
@@ -543,13 +758,15 @@ TEST_F(CopyPassTest, ThreadingATargetChangedWhileItsCopyWaitsIsLeftAlone) {
                 WriteFile(src_ / "doc.txt", "older source", kBaseTime + 100 * kOneSecond);
                 WriteFile(dst_ / "doc.txt", "backup", kBaseTime);
                 SetCopyPassWorkers(workers);
-                platform::SetBeforeReplaceHookForTests([&](int at) {
-                    if (at == stage) {
+                const platform::CopyStep step =
+                    stage == 0 ? platform::CopyStep::kLooked : platform::CopyStep::kNamed;
+                platform::SetCopyStepHookForTests([&](platform::CopyStep at, const std::string&) {
+                    if (at == step) {
                         changes[change](dst_ / "doc.txt");
                     }
                 });
                 const std::int32_t copied = Sync();
-                platform::SetBeforeReplaceHookForTests(nullptr);
+                platform::SetCopyStepHookForTests(nullptr);
                 SetCopyPassWorkers(0);
                 EXPECT_EQ(copied, 0);
                 EXPECT_EQ(ReadFile(dst_ / "doc.txt"), "USER EDIT");

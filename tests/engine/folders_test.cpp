@@ -46,13 +46,14 @@ TEST_F(FoldersTest, CreateFolderPathRefusesPathsOfTheWrongShape) {
     EXPECT_TRUE(fs::is_empty(e_));
 }
 
-TEST_F(FoldersTest, CreateFolderPathStopsWhereALevelCannotBeCreated) {
+// A folder that could not be made is a failure, never an answer that reads as "already there".
+TEST_F(FoldersTest, CreateFolderPathFailsWhereALevelCannotBeCreated) {
     WriteFile(e_ / "One" / "Two", "a file in the way");
-    EXPECT_EQ(CreateFolderPath("E:\\One\\Two\\Three"), 0);
+    EXPECT_EQ(CreateFolderPath("E:\\One\\Two\\Three"), -1);
     EXPECT_TRUE(fs::is_regular_file(e_ / "One" / "Two"));
 
     map_->SetMedium('E', false);  // present, but nothing can be created on it
-    EXPECT_EQ(CreateFolderPath("E:\\Gone\\Deeper"), 0);
+    EXPECT_EQ(CreateFolderPath("E:\\Gone\\Deeper"), -1);
 }
 
 TEST_F(FoldersTest, FindInFolderDescribesTheEntry) {

@@ -46,6 +46,17 @@ ScratchVolume::ScratchVolume(Kind kind, fs::path mountPoint, std::size_t bytes)
             return;
         }
     }
+    if (kind_ == Kind::kExfatFuse) {
+        if (!HasProgram("mkfs.exfat") || !HasProgram("mount.exfat-fuse")) {
+            error_ = "mkfs.exfat or mount.exfat-fuse is not installed";
+            return;
+        }
+        if (RunProgram({"truncate", "-s", std::to_string(bytes_), image_.string()}) != 0 ||
+            RunProgram({"mkfs.exfat", image_.string()}) != 0) {
+            error_ = "cannot make an exFAT image";
+            return;
+        }
+    }
     // A volume as a stick comes: empty (ext4 makes a folder of its own).
     if (Mount() && kind_ == Kind::kExt4) {
         fs::remove(mountPoint_ / "lost+found");
@@ -56,6 +67,9 @@ ScratchVolume::~ScratchVolume() {
     if (mounted_) {
         ::umount2(mountPoint_.c_str(), MNT_DETACH);
     }
+    if (!loop_.empty()) {
+        RunProgram({"losetup", "-d", loop_});
+    }
 }
 
 bool ScratchVolume::Mount() {
@@ -64,6 +78,19 @@ bool ScratchVolume::Mount() {
         mounted_ = ::mount("tmpfs", mountPoint_.c_str(), "tmpfs", 0, options.c_str()) == 0;
         if (!mounted_) {
             error_ = std::string("cannot mount a tmpfs volume: ") + std::strerror(errno);
+        }
+    } else if (kind_ == Kind::kExfatFuse) {
+        if (loop_.empty()) {
+            std::string loop;
+            if (RunProgram({"losetup", "-f", "--show", image_.string()}, &loop) != 0) {
+                error_ = "no loop device for the exFAT image";
+                return false;
+            }
+            loop_ = loop.substr(0, loop.find('\n'));
+        }
+        mounted_ = RunProgram({"mount.exfat-fuse", loop_, mountPoint_.string()}) == 0;
+        if (!mounted_) {
+            error_ = "cannot mount an exFAT image through its FUSE driver";
         }
     } else {
         mounted_ = RunProgram({"mount", "-t", "ext4", "-o", "loop", image_.string(),

@@ -11,7 +11,8 @@ namespace tarnwick::testing {
 
 class ScratchVolume {
 public:
-    enum class Kind { kTmpfs, kExt4 };
+    // kExfatFuse: an exFAT image mounted through its FUSE driver, which cannot exchange names.
+    enum class Kind { kTmpfs, kExt4, kExfatFuse };
 
     // Makes the volume (ext4: formats an image beside the mount point) and mounts it; Error()
     // tells why when that failed.
@@ -23,7 +24,9 @@ public:
     bool Mounted() const { return mounted_; }
     const std::string& Error() const { return error_; }
     const std::filesystem::path& MountPoint() const { return mountPoint_; }
-    const char* Name() const { return kind_ == Kind::kTmpfs ? "tmpfs" : "ext4"; }
+    const char* Name() const {
+        return kind_ == Kind::kTmpfs ? "tmpfs" : kind_ == Kind::kExt4 ? "ext4" : "exfat-fuse";
+    }
 
     // Detaches the volume as `umount -l` does: gone from its mount point at once, while files
     // already open on it still work until they are closed.
@@ -41,6 +44,7 @@ private:
     std::filesystem::path mountPoint_;
     std::filesystem::path image_;
     std::size_t bytes_;
+    std::string loop_;  // the loop device a FUSE driver reads (it wants a block device)
     bool mounted_ = false;
     std::string error_;
 };
