@@ -1,21 +1,19 @@
 #include "app/unattended.h"
 
-#include <QCoreApplication>
-#include <atomic>
 #include <chrono>
-#include <clocale>
-#include <cstring>
+#include <cstdlib>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <string_view>
 #include <system_error>
 #include <thread>
 #include <utility>
 
-#include "app/notification.h"
+#include "platform/system/file_lock.h"
+#include "platform/system/stop_signals.h"
 #include "platform/system/system.h"
-#include "platform/system/unattended.h"
 #include "platform/system/version.h"
-#include "platform/volumes/drives.h"
 #include "settings/folder_groups.h"
 
 namespace tarnwick::app {
@@ -23,11 +21,6 @@ namespace tarnwick::app {
 namespace {
 
 constexpr const char* kLockName = "/unattended.lock";
-
-// How often, and how far apart, the volumes are asked again after a change of the mount table
-// while a new one could not be read yet (a volume still being set up).
-constexpr int kUnreadableRetries = 10;
-constexpr std::chrono::milliseconds kUnreadableRetryTime{1000};
 
 constexpr std::string_view kUsage =
     "Usage:\n"
@@ -39,28 +32,30 @@ constexpr std::string_view kUsage =
     "  tarnwick --help          show this text\n"
     "  tarnwick --version       show the version\n"
     "\n"
-    "Exit status of --synchronize: 0 when the run wrote no error line, 1 when it did;\n"
-    "2 for a command line that is not understood.\n";
+    "Exit status of --synchronize:\n"
+    "  0    every file the run decided to copy was copied, and no error line was written\n"
+    "  1    an error line was written, or files could not be copied (the log names them)\n"
+    "  2    the command line was not understood\n"
+    "  130  the run was cancelled by SIGINT (143: by SIGTERM), after its Cancelled and end\n"
+    "       lines; the log and notification of each run of --watch say the same\n";
+
+// How long a cancelled run may take to come back with its own end lines, before they are
+// written without it (its volume does not answer); the lines must be out within 2 s.
+constexpr std::chrono::milliseconds kStopGrace{1500};
+
+std::string CountText(std::int64_t count) {
+    return std::to_string(count) + (count > 1 ? " files" : " file") + " copied.";
+}
+
+}  // namespace
 
 void Write(std::FILE* out, std::string_view text) {
     std::fwrite(text.data(), 1, text.size(), out);
     std::fflush(out);
 }
 
-std::string CountText(std::int64_t count) {
-    return std::to_string(count) + (count > 1 ? " files" : " file") + " copied.";
-}
-
-// The drives present now by their root folder, each with the serial of its volume where it can
-// be read.
-PresentDrives PresentVolumes() {
-    PresentDrives volumes;
-    for (const platform::Drive& drive : platform::CurrentDriveMap().Drives()) {
-        const std::optional<platform::Volume> volume = platform::VolumeInformation(drive.letter);
-        volumes[drive.root] =
-            volume && volume->serial != 0 ? std::optional(volume->serial) : std::nullopt;
-    }
-    return volumes;
+std::string_view UsageText() {
+    return kUsage;
 }
 
 int PrintVersion() {
@@ -76,8 +71,6 @@ int PrintVersion() {
                       "." + std::to_string(version->build) + "\n");
     return kExitDone;
 }
-
-}  // namespace
 
 // --- The lines of a run ------------------------------------------------------------------------
 
@@ -103,22 +96,38 @@ void StreamRunSink::PassEnded(std::string_view /*from*/, std::string_view to, st
     place->second += result;
 }
 
-std::string StreamRunSink::Summary() const {
-    if (!errorLines_.empty()) {
+std::string StreamRunSink::Summary(const RunOutcome& outcome) const {
+    if (outcome.Cancelled) {
+        return "Synchronization cancelled";
+    }
+    if (!errorLines_.empty() || outcome.Errors) {
         return "Error during synchronization";
+    }
+    if (!outcome.LeftBehind.empty()) {
+        return "Files could not be copied";
     }
     return "Total files copied : " + std::to_string(total_) + ".";
 }
 
-std::string StreamRunSink::Body() const {
+std::string StreamRunSink::Body(const RunOutcome& outcome) const {
     std::string body;
     for (const std::string& destination : destinations_) {
         body += "\"" + destination + "\": " + CountText(copied_.at(destination)) + "\n";
     }
+    for (const FilesLeftBehind& left : outcome.LeftBehind) {
+        const std::string what =
+            left.Folders > 0
+                ? std::to_string(left.Folders) + (left.Folders > 1 ? " folders" : " folder") +
+                      " could not be read or made"
+                : std::to_string(left.Files) + (left.Files > 1 ? " files" : " file") +
+                      " could not be copied";
+        body += "\"" + left.Folder + "\": " + what +
+                (left.Reason.empty() ? "" : " (" + left.Reason + ")") + ".\n";
+    }
     for (const std::string& line : errorLines_) {
         body += line + "\n";
     }
-    if (!errorLines_.empty()) {
+    if (!outcome.Complete()) {
         body += "Total files copied : " + std::to_string(total_) + ".";
     } else if (!body.empty()) {
         body.pop_back();
@@ -126,164 +135,199 @@ std::string StreamRunSink::Body() const {
     return body;
 }
 
-// --- The watch's view of the drives ------------------------------------------------------------
-
-std::set<std::uint32_t> TakeAppeared(std::map<std::string, SeenDrive>& seen,
-                                     const PresentDrives& present, bool& awaiting) {
-    std::map<std::string, SeenDrive> now;
-    std::set<std::uint32_t> appeared;
-    awaiting = false;
-    for (const auto& [root, serial] : present) {
-        const auto before = seen.find(root);
-        SeenDrive drive = before != seen.end() ? before->second : SeenDrive{std::nullopt, true};
-        if (serial) {
-            if (drive.awaited || (drive.serial && *drive.serial != *serial)) {
-                appeared.insert(*serial);
-            }
-            drive = {serial, false};
-        } else {
-            awaiting = awaiting || drive.awaited;
-        }
-        now.emplace(root, drive);
+int ExitStatus(const UnattendedRun& run) {
+    if (run.Outcome.Cancelled && run.Signal > 0) {
+        return kExitSignal + run.Signal;
     }
-    seen = std::move(now);
-    return appeared;
+    return run.Outcome.Complete() ? kExitDone : kExitErrors;
+}
+
+std::optional<std::string> UnattendedLockPath() {
+    const std::optional<std::string> folder = platform::UserStateFolder();
+    if (!folder) {
+        return std::nullopt;
+    }
+    return *folder + kLockName;
+}
+
+void EndStranded(int status) {
+    std::fflush(stdout);
+    std::fflush(stderr);
+    std::_Exit(status);
 }
 
 // --- One run -----------------------------------------------------------------------------------
 
-RunOutcome RunUnattended(platform::StopSignals& stop, RunSink& sink, const std::set<int>* only,
-                         int signalsToCancel, bool& stopRequested) {
+namespace {
+
+// The lines of a run whose thread may be left in a volume: once sealed, nothing it writes
+// reaches the sink any more.
+class SealableSink final : public RunSink {
+public:
+    explicit SealableSink(RunSink& sink) : sink_(&sink) {}
+
+    void Started() override {
+        With([](RunSink& sink) { sink.Started(); });
+    }
+    void Line(std::string_view text) override {
+        With([text](RunSink& sink) { sink.Line(text); });
+    }
+    void ErrorRaised() override {
+        With([](RunSink& sink) { sink.ErrorRaised(); });
+    }
+    void PassEnded(std::string_view from, std::string_view to, std::int32_t result) override {
+        With([&](RunSink& sink) { sink.PassEnded(from, to, result); });
+    }
+    void Ending(std::int32_t total) override {
+        With([total](RunSink& sink) { sink.Ending(total); });
+    }
+    void Seal() {
+        const std::lock_guard lock(mutex_);
+        sink_ = nullptr;
+    }
+
+private:
+    template <typename Call>
+    void With(const Call& call) {
+        const std::lock_guard lock(mutex_);
+        if (sink_ != nullptr) {
+            call(*sink_);
+        }
+    }
+
+    std::mutex mutex_;
+    RunSink* sink_;
+};
+
+// What the run's thread shares with the thread that waits for it; kept alive by both, since
+// the run's thread may outlive the wait.
+struct RunState {
+    explicit RunState(RunSink& out, const std::set<int>* only)
+        : sink(out), groups(only != nullptr ? std::optional(*only) : std::nullopt) {}
+
     CopyProgress progress;
-    progress.Continue = true;
-    std::atomic<int> stopSignals{0};
+    SealableSink sink;
+    const std::optional<std::set<int>> groups;
+    std::mutex mutex;
+    bool done = false;       // the run came back; `outcome` holds its answer
+    bool abandoned = false;  // nobody waits any more: the run must not wake the waiter
+    RunOutcome outcome;
+};
+
+void RunGroups(RunState& state) {
+    const RunOutcome outcome =
+        SyncRun(state.progress, state.sink)
+            .RunSync(ReadFolderEntry, state.groups ? &*state.groups : nullptr, FolderOnItsVolume);
+    const std::lock_guard lock(state.mutex);
+    state.outcome = outcome;
+    state.done = true;
+}
+
+}  // namespace
+
+UnattendedRun RunUnattended(platform::StopSignals& stop, RunSink& sink, const std::set<int>* only,
+                            int signalsToCancel) {
+    UnattendedRun run;
+    const auto state = std::make_shared<RunState>(sink, only);
+    state->progress.Continue = true;
+    int signals = 0;
     const auto signalCame = [&] {
-        if (++stopSignals >= signalsToCancel) {
-            progress.Continue = false;
+        run.Signal = stop.LastSignal();
+        if (++signals >= signalsToCancel) {
+            state->progress.Continue = false;
         }
     };
 
     // Not to overlap with another unattended run; a stop that cancels ends the wait, and the
     // run then writes only its frame.
     platform::FileLock lock;
-    const std::optional<std::string> folder = platform::UserRuntimeFolder();
+    const std::optional<std::string> lockPath = UnattendedLockPath();
     auto taken = platform::FileLock::Result::Unavailable;
-    if (folder) {
-        while ((taken = lock.Take(*folder + kLockName, stop)) ==
-               platform::FileLock::Result::Stopped) {
+    if (lockPath) {
+        while ((taken = lock.Take(*lockPath, stop)) == platform::FileLock::Result::Stopped) {
             signalCame();
-            if (!progress.Continue) {
+            if (!state->progress.Continue) {
                 break;
             }
         }
     }
     if (taken == platform::FileLock::Result::Unavailable) {
         Write(stderr, "tarnwick: no lock keeps this run apart from other unattended runs: " +
-                          (folder ? *folder + kLockName : std::string("no runtime folder")) +
+                          (lockPath ? *lockPath : std::string("no home folder")) +
                           " cannot be locked\n");
     }
 
-    std::thread listener;
+    // The run goes on in a thread of its own, so that this one can answer the stop signals
+    // while a volume holds the run.
+    std::thread runner;
     try {
-        listener = std::thread([&] {
-            while (stop.Wait() == platform::StopSignals::Event::Signal) {
-                signalCame();
+        runner = std::thread([state, &stop] {
+            RunGroups(*state);
+            const std::lock_guard lock(state->mutex);
+            if (!state->abandoned) {
+                stop.Wake();
             }
         });
     } catch (const std::system_error&) {
-        // Without the listener the stop signals wait until the run has ended.
+        // Without a thread the stop signals wait until the run has ended.
+        RunGroups(*state);
     }
-    const RunOutcome outcome =
-        SyncRun(progress, sink).RunSync(ReadFolderEntry, only, FolderOnItsVolume);
-    if (listener.joinable()) {
-        stop.Wake();
-        listener.join();
+    std::optional<std::chrono::steady_clock::time_point> deadline;
+    for (;;) {
+        {
+            const std::lock_guard held(state->mutex);
+            if (state->done) {
+                break;
+            }
+        }
+        std::optional<std::chrono::milliseconds> timeout;
+        if (deadline) {
+            timeout = std::chrono::duration_cast<std::chrono::milliseconds>(
+                *deadline - std::chrono::steady_clock::now());
+        }
+        const platform::StopSignals::Event event = stop.Wait(timeout);
+        if (event == platform::StopSignals::Event::Signal) {
+            signalCame();
+            if (!state->progress.Continue && !deadline) {
+                deadline = std::chrono::steady_clock::now() + kStopGrace;
+            }
+        } else if (event == platform::StopSignals::Event::TimedOut && !deadline) {
+            break;  // no stop signal can be had: the run is waited for as it is
+        } else if (event == platform::StopSignals::Event::TimedOut &&
+                   std::chrono::steady_clock::now() >= *deadline) {
+            {
+                const std::lock_guard held(state->mutex);
+                if (state->done) {
+                    break;
+                }
+                state->abandoned = true;
+                state->sink.Seal();
+            }
+            // The run is held in a volume: its end is written here, with what it had copied.
+            runner.detach();
+            const std::int32_t total = state->progress.FilesCopied;
+            SyncRun(state->progress, sink).LogEnding(total);
+            run.Outcome.Total = total;
+            run.Outcome.Cancelled = true;
+            run.Stranded = true;
+            return run;
+        }
     }
-    stopRequested = stopSignals > 0;
-    return outcome;
+    if (runner.joinable()) {
+        runner.join();
+    }
+    run.Outcome = state->outcome;
+    return run;
 }
 
 int Synchronize(std::FILE* out) {
     platform::StopSignals stop;
     StreamRunSink sink(out);
-    bool stopRequested = false;
-    return RunUnattended(stop, sink, nullptr, 1, stopRequested).Errors ? kExitErrors : kExitDone;
-}
-
-// --- The watch ---------------------------------------------------------------------------------
-
-int Watch(int& argc, char** argv, std::FILE* out) {
-    platform::StopSignals stop;
-    // The session bus of the notifications wants an application object (no display is needed).
-    const QCoreApplication application(argc, argv);
-    platform::MountWatch watch;
-    if (!watch.Watching()) {
-        Write(stderr, "tarnwick: the mount table cannot be watched\n");
-        return kExitErrors;
+    const UnattendedRun run = RunUnattended(stop, sink, nullptr, 1);
+    if (run.Stranded) {
+        EndStranded(ExitStatus(run));
     }
-
-    // The volumes present now cause no run.
-    std::map<std::string, SeenDrive> seen;
-    for (const auto& [root, serial] : PresentVolumes()) {
-        seen.emplace(root, SeenDrive{serial, false});
-    }
-    // Volumes mounted from here on are noticed (for the journal, and for whoever waits for it).
-    Write(stderr, "tarnwick: watching the mounted volumes\n");
-    int retries = 0;
-    for (;;) {
-        const std::optional<std::chrono::milliseconds> timeout =
-            retries > 0 ? std::optional(kUnreadableRetryTime) : std::nullopt;
-        const platform::MountWatch::Event event = watch.Wait(stop, timeout);
-        if (event == platform::MountWatch::Event::Stop) {
-            return kExitDone;
-        }
-        if (event == platform::MountWatch::Event::MountsChanged) {
-            retries = kUnreadableRetries;
-        } else if (retries > 0) {
-            --retries;
-        }
-        bool awaiting = false;
-        const std::set<std::uint32_t> appeared = TakeAppeared(seen, PresentVolumes(), awaiting);
-        if (!awaiting) {
-            retries = 0;
-        }
-        const std::set<int> groups = GroupsOnVolumes(appeared);
-        if (groups.empty()) {
-            continue;
-        }
-        StreamRunSink sink(out);
-        bool stopRequested = false;
-        RunUnattended(stop, sink, &groups, 2, stopRequested);
-        ShowNotification(sink.Summary(), sink.Body());
-        if (stopRequested) {
-            return kExitDone;
-        }
-    }
-}
-
-// --- The command line --------------------------------------------------------------------------
-
-int RunCommandLine(int& argc, char** argv) {
-    const std::string_view option = argc == 2 ? std::string_view(argv[1]) : std::string_view();
-    if (option == "--help") {
-        Write(stdout, kUsage);
-        return kExitDone;
-    }
-    if (option == "--version") {
-        return PrintVersion();
-    }
-    if (option == "--synchronize" || option == "--watch") {
-        // The date and time of the log lines as the user's locale writes them, as in the window.
-        std::setlocale(LC_ALL, "");
-        return option == "--watch" ? Watch(argc, argv, stdout) : Synchronize(stdout);
-    }
-    std::string message = "tarnwick: ";
-    for (int i = 1; i < argc; ++i) {
-        message += (i > 1 ? " " : "") + std::string(argv[i]);
-    }
-    message += ": not understood\n\n";
-    Write(stderr, message + std::string(kUsage));
-    return kExitUsage;
+    return ExitStatus(run);
 }
 
 }  // namespace tarnwick::app

@@ -1,7 +1,7 @@
 #pragma once
-// Runs without a window: `tarnwick --synchronize` (every group, as Synchronize does) and
-// `tarnwick --watch` (the groups with a folder on a volume as soon as it is mounted). Each run-log
-// line goes to a stream as it is written; unattended runs of one user never overlap.
+// The core of the runs without a window, without Qt: `tarnwick --synchronize` (every group, as
+// Synchronize does) and the runs of `tarnwick --watch`. Each run-log line goes to a stream as it
+// is written; unattended runs of one user never overlap.
 
 #include <cstdint>
 #include <cstdio>
@@ -9,6 +9,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "engine/run.h"
@@ -20,9 +21,12 @@ class StopSignals;
 namespace tarnwick::app {
 
 // Exit statuses of the command line.
-inline constexpr int kExitDone = 0;    // the run wrote no error line (also --help, --version)
-inline constexpr int kExitErrors = 1;  // it wrote one (or --watch could not watch)
-inline constexpr int kExitUsage = 2;   // the command line was not understood
+inline constexpr int kExitDone = 0;      // everything decided was copied, no error line (also
+                                         // --help, --version)
+inline constexpr int kExitErrors = 1;    // an error line, or files left behind (or --watch could
+                                         // not watch)
+inline constexpr int kExitUsage = 2;     // the command line was not understood
+inline constexpr int kExitSignal = 128;  // plus the number of the signal that cancelled the run
 
 // Writes each line of a run to a stream, flushed, and keeps what a notification says of it.
 class StreamRunSink final : public RunSink {
@@ -35,9 +39,10 @@ public:
     void Ending(std::int32_t total) override { total_ = total; }
 
     // The notification of the run in the log's words: its title (the total, or that errors
-    // occurred) and its text (the files copied into each folder; the error lines and the total).
-    std::string Summary() const;
-    std::string Body() const;
+    // occurred, files were left behind or the run was cancelled) and its text (the files copied
+    // into each folder, the folders where files were left behind, the error lines, the total).
+    std::string Summary(const RunOutcome& outcome) const;
+    std::string Body(const RunOutcome& outcome) const;
 
 private:
     std::FILE* out_;
@@ -48,37 +53,42 @@ private:
     std::int32_t total_ = 0;
 };
 
-// The drives present, by their root folder, with the serial of each volume that can be read.
-using PresentDrives = std::map<std::string, std::optional<std::uint32_t>>;
-
-// A mounted drive as the watch last saw it.
-struct SeenDrive {
-    std::optional<std::uint32_t> serial;  // nullopt while its volume cannot be read
-    // Mounted after the watch began and not yet taken for a run (its volume could not be read).
-    bool awaited = false;
+// What an unattended run did.
+struct UnattendedRun {
+    RunOutcome Outcome;
+    int Signal = 0;  // the last stop signal that came (SIGINT, SIGTERM), 0 for none
+    // The run's thread did not come back from a volume after the cancel: the end lines were
+    // written without it, and the program must end without waiting for it.
+    bool Stranded = false;
 };
 
-// Takes the drives present now into `seen`, and gives the serials of the volumes that appeared
-// since: on a drive that is new, or whose root now holds another volume. A drive that was there
-// before and only now can be read did not appear: it is taken as it is (a share that did not
-// answer for a while). `awaiting` tells whether a new drive still cannot be read.
-std::set<std::uint32_t> TakeAppeared(std::map<std::string, SeenDrive>& seen,
-                                     const PresentDrives& present, bool& awaiting);
+// The exit status of a run: 0 complete, 1 error lines or files left behind, 128 + the signal's
+// number for a run that a signal cancelled.
+int ExitStatus(const UnattendedRun& run);
 
 // One unattended run of the groups (all of them, or those in `only`), once no other unattended
 // run of this user is running. A stop signal clears Progress.Continue when it is the
-// `signalsToCancel`-th; `stopRequested` tells whether one came at all.
-RunOutcome RunUnattended(platform::StopSignals& stop, RunSink& sink, const std::set<int>* only,
-                         int signalsToCancel, bool& stopRequested);
+// `signalsToCancel`-th; a run that is not back within a moment after that (its volume does not
+// answer) is left where it is, and its "Cancelled" and end lines are written without it.
+UnattendedRun RunUnattended(platform::StopSignals& stop, RunSink& sink, const std::set<int>* only,
+                            int signalsToCancel);
+
+// Where unattended runs of this user take their lock: one place whether or not a login session
+// exists (the user's state folder). nullopt when there is none.
+std::optional<std::string> UnattendedLockPath();
+
+// Ends the program with `status` at once, after the output written so far, where a run's thread
+// is stranded in a volume (nothing may wait for it, not even the end of the program's objects).
+[[noreturn]] void EndStranded(int status);
 
 // tarnwick --synchronize: the exit status.
 int Synchronize(std::FILE* out);
 
-// tarnwick --watch: until SIGINT or SIGTERM (which let a run in progress end first; a second
-// one cancels it). The exit status.
-int Watch(int& argc, char** argv, std::FILE* out);
+// The text of --help, and --version's answer (its exit status).
+std::string_view UsageText();
+int PrintVersion();
 
-// Everything after the program's name; the exit status.
-int RunCommandLine(int& argc, char** argv);
+// Writes the text to the stream at once.
+void Write(std::FILE* out, std::string_view text);
 
 }  // namespace tarnwick::app

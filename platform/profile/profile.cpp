@@ -108,12 +108,19 @@ std::string_view LineEndOf(std::string_view text) {
     return "\n";
 }
 
+// Whether the value is enclosed in one pair of double or of single quotes, which reading drops.
+bool Enclosed(std::string_view value) {
+    return value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+           value.back() == value.front();
+}
+
+}  // namespace
+
 // Values that would lose leading or trailing blanks, or a pair of enclosing quotes, on reading
 // are written inside double quotes.
-std::string EncodedValue(std::string_view value) {
+std::string EncodedProfileValue(std::string_view value) {
     const bool blankAtEdge = !value.empty() && (IsBlank(value.front()) || IsBlank(value.back()));
-    const bool quoted = value.size() >= 2 && value.front() == '"' && value.back() == '"';
-    if (blankAtEdge || quoted) {
+    if (blankAtEdge || Enclosed(value)) {
         std::string encoded;
         encoded.reserve(value.size() + 2);
         encoded.push_back('"');
@@ -124,9 +131,11 @@ std::string EncodedValue(std::string_view value) {
     return std::string(value);
 }
 
+namespace {
+
 std::string FinishedValue(std::string_view raw) {
     raw = Trim(raw.substr(0, raw.find('\0')));
-    if (raw.size() >= 2 && raw.front() == '"' && raw.back() == '"') {
+    if (Enclosed(raw)) {
         raw = raw.substr(1, raw.size() - 2);
     }
     return std::string(raw.substr(0, kMaxProfileValueLength));
@@ -199,7 +208,7 @@ std::optional<std::string> ProfileWithValue(std::string_view text, std::string_v
     }
     section = Trim(section);
     key = Trim(key);
-    const std::string keyLine = std::string(key) + "=" + EncodedValue(value);
+    const std::string keyLine = std::string(key) + "=" + EncodedProfileValue(value);
     const std::string_view lineEnd = LineEndOf(text);
     const std::vector<Line> lines = SplitLines(text);
 

@@ -39,7 +39,7 @@ struct ProfileIndex {
 ProfileIndex IndexProfile(std::string_view text);
 
 // The value of a key as the original services give it back: NUL ends it, blanks around it go,
-// one pair of enclosing double quotes goes, then it is cut to kMaxProfileValueLength. nullopt
+// one pair of enclosing quotes (double or single) goes, then it is cut to kMaxProfileValueLength. nullopt
 // when the section or the key is missing.
 std::optional<std::string> LookupProfileValue(const ProfileIndex& index, std::string_view section,
                                               std::string_view key);
@@ -52,6 +52,10 @@ std::optional<std::string> ProfileValue(std::string_view text, std::string_view 
 bool IsStorableProfileSection(std::string_view section);
 bool IsStorableProfileKey(std::string_view key);
 bool IsStorableProfileValue(std::string_view value);
+
+// The value as a line of the file holds it: inside double quotes where it would otherwise lose
+// blanks at its ends or a pair of enclosing quotes on reading.
+std::string EncodedProfileValue(std::string_view value);
 
 // The text with the key set to the value: an existing key is overwritten in place, a new key is
 // added after the last key line of its section, a new section is added at the end. nullopt when

@@ -37,9 +37,15 @@ std::optional<MappedFile> MappedFileAt(std::string_view maps, std::uintptr_t add
 // had or cannot be written as a drive path.
 std::optional<std::string> ExecutablePath();
 
-// The home folder of the user running the program, from the password database (never from the
-// environment). nullopt when the user has no entry there, or its home is empty or not absolute.
+// The home folder of the user running the program: $HOME where it is an absolute path, else the
+// password database's. nullopt when neither gives an absolute path.
 std::optional<std::string> HomeFolder();
+
+// This user's folder for what the program keeps from one run to the next (the letter memory, the
+// lock of the unattended runs): $XDG_STATE_HOME/tarnwick where that is an absolute path, else
+// <home>/.local/state/tarnwick. It is there whether or not the user is logged in. The folder may
+// not exist yet; nullopt when it cannot be had.
+std::optional<std::string> UserStateFolder();
 
 // A folder of this user's own for files the program makes for the while it runs (the help pages
 // it opens): <runtime folder>/tarnwick where the login session has one (/run/user/<uid>, private

@@ -10,12 +10,14 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <cstdlib>
 #include <ctime>
 #include <functional>
 #include <mutex>
 #include <string_view>
 
 #include "platform/replace_file.h"
+#include "platform/system/seams.h"
 #include "platform/system/system.h"
 #include "platform/unique_fd.h"
 #include "platform/volumes/drives.h"
@@ -45,32 +47,12 @@ constexpr std::size_t kMaxComputerName = 15;
 // Paths exchanged with the executable-path query fit 1,024 bytes with their terminator.
 constexpr std::size_t kMaxExecutablePath = 1023;
 
-std::mutex gSeamMutex;
-std::optional<std::string> gComputerNameForTesting;
-std::optional<std::string> gExecutablePathForTesting;
-std::optional<std::string> gHomeFolderForTesting;
-std::optional<std::string> gRuntimeFolderForTesting;
-
-// nullopt: no seam set; a set seam answers its value, an empty value meaning "cannot be had".
-std::optional<std::optional<std::string>> SeamValue(const std::optional<std::string>& seam) {
-    if (!seam) {
-        return std::nullopt;
-    }
-    if (seam->empty()) {
-        return std::optional<std::string>{};
-    }
-    return std::optional<std::string>{*seam};
-}
-
 }  // namespace
 
 std::optional<std::string> ComputerName() {
     try {
-        {
-            std::lock_guard lock(gSeamMutex);
-            if (auto seam = SeamValue(gComputerNameForTesting)) {
-                return *seam;
-            }
+        if (auto seam = SeamAnswer(Seam::kComputerName)) {
+            return *seam;
         }
         utsname names{};
         if (::uname(&names) != 0) {
@@ -221,11 +203,8 @@ bool StartedThroughInterpreter() {
 
 std::optional<std::string> NativeExecutablePath() {
     try {
-        {
-            std::lock_guard lock(gSeamMutex);
-            if (auto seam = SeamValue(gExecutablePathForTesting)) {
-                return *seam;
-            }
+        if (auto seam = SeamAnswer(Seam::kExecutablePath)) {
+            return *seam;
         }
         std::optional<std::string> path = ExeLink();
         if (!path) {
@@ -265,11 +244,11 @@ std::optional<std::string> ExecutablePath() {
 
 std::optional<std::string> HomeFolder() {
     try {
-        {
-            std::lock_guard lock(gSeamMutex);
-            if (auto seam = SeamValue(gHomeFolderForTesting)) {
-                return *seam;
-            }
+        if (auto seam = SeamAnswer(Seam::kHomeFolder)) {
+            return *seam;
+        }
+        if (const char* home = std::getenv("HOME"); home != nullptr && home[0] == '/') {
+            return std::string(home);
         }
         std::string buffer(1024, '\0');
         for (;;) {
@@ -292,13 +271,22 @@ std::optional<std::string> HomeFolder() {
     }
 }
 
+std::optional<std::string> UserStateFolder() {
+    const char* state = std::getenv("XDG_STATE_HOME");
+    if (state != nullptr && state[0] == '/') {
+        return std::string(state) + "/tarnwick";
+    }
+    const std::optional<std::string> home = HomeFolder();
+    if (!home) {
+        return std::nullopt;
+    }
+    return (home->ends_with('/') ? *home : *home + '/') + ".local/state/tarnwick";
+}
+
 std::optional<std::string> UserRuntimeFolder() {
     try {
-        {
-            std::lock_guard lock(gSeamMutex);
-            if (auto seam = SeamValue(gRuntimeFolderForTesting)) {
-                return *seam;
-            }
+        if (auto seam = SeamAnswer(Seam::kRuntimeFolder)) {
+            return *seam;
         }
         const uid_t user = ::getuid();
         const std::string runtime = "/run/user/" + std::to_string(user);
@@ -315,26 +303,6 @@ std::optional<std::string> UserRuntimeFolder() {
     } catch (const std::exception&) {
         return std::nullopt;
     }
-}
-
-void SetComputerNameForTesting(std::optional<std::string> name) {
-    std::lock_guard lock(gSeamMutex);
-    gComputerNameForTesting = std::move(name);
-}
-
-void SetExecutablePathForTesting(std::optional<std::string> nativePath) {
-    std::lock_guard lock(gSeamMutex);
-    gExecutablePathForTesting = std::move(nativePath);
-}
-
-void SetHomeFolderForTesting(std::optional<std::string> nativePath) {
-    std::lock_guard lock(gSeamMutex);
-    gHomeFolderForTesting = std::move(nativePath);
-}
-
-void SetRuntimeFolderForTesting(std::optional<std::string> nativePath) {
-    std::lock_guard lock(gSeamMutex);
-    gRuntimeFolderForTesting = std::move(nativePath);
 }
 
 std::string LocalDateTimeText() {

@@ -1,8 +1,13 @@
 #include "platform/volumes/drives.h"
 
+#include <algorithm>
 #include <mutex>
 
+#ifdef _WIN32
+#include "platform/volumes/win32_drive_map.h"
+#else
 #include "platform/volumes/linux_drive_map.h"
+#endif
 
 namespace tarnwick::platform {
 
@@ -12,7 +17,11 @@ std::mutex gMapMutex;
 std::shared_ptr<DriveMap> gTestMap;
 
 std::shared_ptr<DriveMap> RealMap() {
+#ifdef _WIN32
+    static const std::shared_ptr<DriveMap> real = CreateWin32DriveMap();
+#else
     static const std::shared_ptr<DriveMap> real = CreateLinuxDriveMap();
+#endif
     return real;
 }
 
@@ -34,6 +43,12 @@ bool IsSeparator(char c) {
     return c == '\\' || c == '/';
 }
 
+// The separator of a drive's native paths: '\\' where its root is itself written with a drive
+// letter (Windows), '/' otherwise.
+char NativeSeparator(const Drive& drive) {
+    return drive.root.size() >= 2 && drive.root[1] == ':' ? '\\' : '/';
+}
+
 std::optional<Drive> FindDrive(DriveMap& map, char letter) {
     letter = UpperLetter(letter);
     if (letter < 'A' || letter > 'Z') {
@@ -47,11 +62,12 @@ std::optional<Drive> FindDrive(DriveMap& map, char letter) {
     return std::nullopt;
 }
 
-// An absolute native path without ".", ".." and repeated slashes; ".." stops at "/".
-std::string LexicallyNormal(std::string_view path) {
+// An absolute native path without ".", ".." and repeated slashes; ".." stops at "/". With
+// `separators` "/\\" a backslash separates names too.
+std::string LexicallyNormal(std::string_view path, const char* separators = "/") {
     std::string normal;
     while (!path.empty()) {
-        const std::size_t slash = path.find('/');
+        const std::size_t slash = path.find_first_of(separators);
         const std::string_view name = path.substr(0, slash);
         if (name == "..") {
             const std::size_t last = normal.rfind('/');
@@ -66,6 +82,39 @@ std::string LexicallyNormal(std::string_view path) {
         path.remove_prefix(slash + 1);
     }
     return normal.empty() ? std::string(1, '/') : normal;
+}
+
+bool HasDriveLetter(std::string_view path) {
+    return path.size() >= 2 && path[1] == ':' &&
+           ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z'));
+}
+
+// A native path in a form that the paths of drive roots are compared in: a Linux path lexically
+// normal, a path with a drive letter (where native paths have them) as "/E:/Photos", cleaned as
+// a drive path is.
+std::string ComparableForm(std::string_view path) {
+    if (!HasDriveLetter(path)) {
+        return LexicallyNormal(path);
+    }
+    const std::string names = LexicallyNormal(path.substr(2), "/\\");
+    return std::string{'/', UpperLetter(path[0]), ':'} + (names == "/" ? std::string() : names);
+}
+
+// Names of paths in drive-letter form compare without regard to ASCII case, as the system's
+// own file systems take them; Linux paths compare exactly.
+bool SameNames(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) {
+        return false;
+    }
+    if (!(a.size() >= 3 && a[2] == ':')) {
+        return a == b;
+    }
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (UpperLetter(a[i]) != UpperLetter(b[i])) {
+            return false;
+        }
+    }
+    return true;
 }
 
 }  // namespace
@@ -147,41 +196,46 @@ std::optional<std::string> ToNativePath(std::string_view drivePath) {
         rest.remove_prefix(end < rest.size() ? end + 1 : end);
     }
 
+    const char separator = NativeSeparator(*drive);
     std::string native = drive->root.empty() ? std::string(1, '/') : drive->root;
     for (const std::string_view name : names) {
-        if (native.back() != '/') {
-            native.push_back('/');
+        if (native.back() != separator) {
+            native.push_back(separator);
         }
         native.append(name);
     }
     // A trailing separator of the drive path stays, so that "E:\Photos\" names the folder as a
     // folder (and a file of that name does not match).
     if (!names.empty() && IsSeparator(drivePath.back())) {
-        native.push_back('/');
+        native.push_back(separator);
     }
     return native;
 }
 
 std::optional<std::string> ToDrivePath(std::string_view givenPath) {
-    if (givenPath.empty() || givenPath.front() != '/' ||
+    if (givenPath.empty() || !(givenPath.front() == '/' || HasDriveLetter(givenPath)) ||
         givenPath.find('\0') != std::string_view::npos) {
         return std::nullopt;
     }
     // ".." is taken back by name before the mount point is chosen: "/media/ann/STICK/../Other"
     // lies outside the stick, and once written as "E:\..\Other" it would lead into it.
-    const std::string normal = LexicallyNormal(givenPath);
+    const std::string normal = ComparableForm(givenPath);
     const std::string_view nativePath = normal;
+    // A path with a drive letter lies only on drives whose roots have one too, and a Linux path
+    // only on drives whose roots are Linux paths.
+    const bool lettered = HasDriveLetter(givenPath);
     const auto map = MapInUse();
     std::optional<Drive> best;
     std::size_t bestLength = 0;
     for (Drive& drive : map->Drives()) {
-        std::string_view root = drive.root;
-        while (root.size() > 1 && root.back() == '/') {
-            root.remove_suffix(1);
+        if (HasDriveLetter(drive.root) != lettered) {
+            continue;
         }
+        const std::string rootForm = ComparableForm(drive.root.empty() ? "/" : drive.root);
+        const std::string_view root = rootForm;
         const bool isRoot = root == "/";
         const bool matches =
-            isRoot || (nativePath.substr(0, root.size()) == root &&
+            isRoot || (SameNames(nativePath.substr(0, root.size()), root) &&
                        (nativePath.size() == root.size() || nativePath[root.size()] == '/'));
         const std::size_t length = isRoot ? 0 : root.size();
         if (matches && (!best || length > bestLength)) {

@@ -2,9 +2,10 @@
 //
 // The parsed table is kept while the kernel reports it unchanged (poll() on the open table answers
 // POLLPRI | POLLERR once the mounts of the namespace changed), so a query with an unchanged table
-// costs one poll() and a copy of the drive list. The list never waits for a network server or a
-// FUSE daemon: those mounts are asked about their medium only by VolumeOf, and only for a bounded
-// time. Serials and labels are kept per mount until the table changes.
+// costs one poll() and a copy of the drive list. The map for a changed table is built without the
+// map's lock, so no query waits for another one's probes. The list never waits for a network server
+// or a FUSE daemon: those mounts are asked about their medium only by VolumeOf, and only for a
+// bounded time. Serials and labels are kept per mount until the table changes.
 //
 // Letters stay with their volumes through the letter memory: each change of the table assigns
 // them again from the memory file, which is shared by every Tarnwick process of the user. Where
@@ -24,6 +25,7 @@
 #include <mutex>
 #include <system_error>
 #include <thread>
+#include <utility>
 
 #include "platform/volumes/letter_memory.h"
 #include "platform/volumes/linux_drive_map.h"
@@ -39,6 +41,11 @@ namespace {
 // unreadable. A call that hangs longer is left behind, and no second one is started on that mount
 // until it returns.
 constexpr std::chrono::seconds kRemoteAnswerTime{3};
+
+// How long a query waits for a map that another thread is building from a changed table (udev's
+// links and the letter memory take milliseconds; libblkid on a device that stopped answering, or
+// udisks2, may take much longer).
+constexpr std::chrono::seconds kJoinTime{1};
 
 bool ReadFlag(const std::string& path, bool& value) {
     std::ifstream in(path);
@@ -138,12 +145,13 @@ int StatfsRoot(MountedDrive& drive, struct statfs& root) {
 
 class LinuxDriveMap final : public DriveMap {
 public:
+    explicit LinuxDriveMap(DriveMapSources sources) : sources_(std::move(sources)) {}
+
     std::vector<Drive> Drives() override {
-        std::lock_guard lock(mutex_);
-        Refresh();
-        std::vector<Drive> drives = drives_;
+        const std::shared_ptr<const Snapshot> snapshot = Current();
+        std::vector<Drive> drives = snapshot->drives;
         for (std::size_t i = 0; i < drives.size(); ++i) {
-            if (mounted_[i]->daemonGone.load(std::memory_order_relaxed)) {
+            if (snapshot->mounted[i]->daemonGone.load(std::memory_order_relaxed)) {
                 drives[i].hasMedium = false;
             }
         }
@@ -171,13 +179,18 @@ public:
     }
 
 private:
+    // One whole map, built from one reading of the table and never changed afterwards.
+    struct Snapshot {
+        std::vector<Drive> drives;
+        std::vector<std::shared_ptr<MountedDrive>> mounted;  // one per entry of drives
+    };
+
     std::shared_ptr<MountedDrive> Find(char letter) {
         if (letter >= 'a' && letter <= 'z') {
             letter = static_cast<char>(letter - 'a' + 'A');
         }
-        std::lock_guard lock(mutex_);
-        Refresh();
-        for (const auto& drive : mounted_) {
+        const std::shared_ptr<const Snapshot> snapshot = Current();
+        for (const auto& drive : snapshot->mounted) {
             if (drive->mount.letter == letter) {
                 return drive;
             }
@@ -185,43 +198,80 @@ private:
         return nullptr;
     }
 
-    // Called with mutex_ held.
-    void Refresh() {
-        if (!table_.Changed()) {
-            return;
+    // The map for the table as it is now. The thread that finds the table changed builds the new
+    // map without the lock: the probes, udisks2 and the letter lock may take seconds. A query
+    // meanwhile joins that build, as its table may hold a mount the caller just made, but for
+    // kJoinTime at most: then it answers from the map before (a whole one), and no later query
+    // waits for that build again. Only the very first map is waited for as long as it takes.
+    // Where two builds overlap, the one of the later table wins.
+    std::shared_ptr<const Snapshot> Current() {
+        std::unique_lock lock(mutex_);
+        while (!sources_.tableChanged()) {
+            if (!current_) {
+                built_.wait(lock);
+                continue;
+            }
+            const std::uint64_t awaited = started_;
+            if (installed_ < awaited && givenUp_ < awaited &&
+                !built_.wait_for(lock, kJoinTime, [&] { return installed_ >= awaited; })) {
+                givenUp_ = std::max(givenUp_, awaited);
+            }
+            return current_;
         }
         std::string text;
         // A table that cannot be read leaves C: alone and is tried again at the next query.
-        if (!table_.Read(text)) {
+        if (!sources_.readTable(text)) {
             text.clear();
         }
-        Rebuild(
-            SelectDriveMounts(ParseMountInfo(text), DriveProbes{IsRemovableDevice, BlockDeviceOf}));
+        const std::uint64_t generation = ++started_;
+        lock.unlock();
+        std::shared_ptr<const Snapshot> built;
+        try {
+            built = Build(text);
+        } catch (...) {
+            lock.lock();
+            if (sources_.tableFailed) {
+                sources_.tableFailed();
+            }
+            built_.notify_all();
+            throw;
+        }
+        lock.lock();
+        if (generation > installed_) {
+            current_ = std::move(built);
+            installed_ = generation;
+        }
+        built_.notify_all();
+        return current_;
     }
 
-    void Rebuild(std::vector<DriveMount> selected) {
+    std::shared_ptr<const Snapshot> Build(const std::string& text) {
+        std::vector<DriveMount> selected =
+            SelectDriveMounts(ParseMountInfo(text), DriveProbes{IsRemovableDevice, BlockDeviceOf});
         std::vector<std::optional<VolumeIds>> ids;
         std::vector<std::string> identities;
         for (std::size_t i = 0; i < selected.size(); ++i) {
-            ids.push_back(ReadVolumeIds(selected[i]));
+            ids.push_back(sources_.readIds(selected[i]));
             if (i > 0) {  // C: is always the root file system
                 identities.push_back(
                     VolumeIdentity(selected[i].mount, ids.back() ? ids.back()->uuid : ""));
             }
         }
         std::vector<char> letters;
-        const auto assign = [&](LetterMemory& memory) {
-            letters =
-                AssignLetters(identities, memory, static_cast<std::uint64_t>(std::time(nullptr)));
-        };
-        if (const auto path = LetterMemoryPath()) {
-            UpdateLetterMemory(*path, memory_, assign);
-        } else {
-            assign(memory_);
+        {
+            std::lock_guard memoryLock(memoryMutex_);
+            const auto assign = [&](LetterMemory& memory) {
+                letters = AssignLetters(identities, memory,
+                                        static_cast<std::uint64_t>(std::time(nullptr)));
+            };
+            if (const auto path = sources_.letterMemoryPath()) {
+                UpdateLetterMemory(*path, memory_, assign);
+            } else {
+                assign(memory_);
+            }
         }
 
-        drives_.clear();
-        mounted_.clear();
+        auto snapshot = std::make_shared<Snapshot>();
         std::vector<std::size_t> order{0};
         for (std::size_t i = 1; i < selected.size(); ++i) {
             selected[i].letter = letters[i - 1];
@@ -239,22 +289,40 @@ private:
             struct statfs root {};
             const bool hasMedium =
                 mount.servedRemotely || statfs(mount.mount.mountPoint.c_str(), &root) == 0;
-            drives_.push_back(Drive{mount.letter, mount.mount.mountPoint, mount.type, hasMedium});
-            mounted_.push_back(std::make_shared<MountedDrive>(std::move(mount), std::move(ids[i])));
+            snapshot->drives.push_back(
+                Drive{mount.letter, mount.mount.mountPoint, mount.type, hasMedium});
+            snapshot->mounted.push_back(
+                std::make_shared<MountedDrive>(std::move(mount), std::move(ids[i])));
         }
+        return snapshot;
     }
 
-    std::mutex mutex_;  // guards everything below
-    MountTableFile table_;
-    std::vector<Drive> drives_;
-    std::vector<std::shared_ptr<MountedDrive>> mounted_;  // one per entry of drives_
-    LetterMemory memory_;  // this process's copy of the letter memory
+    DriveMapSources sources_;  // its table functions are called with mutex_ held
+    std::mutex mutex_;         // guards the five below
+    std::condition_variable built_;
+    std::shared_ptr<const Snapshot> current_;
+    std::uint64_t started_ = 0;    // builds begun
+    std::uint64_t installed_ = 0;  // the build that current_ comes from
+    std::uint64_t givenUp_ = 0;    // builds up to this one kept a query waiting for kJoinTime
+    std::mutex memoryMutex_;       // guards memory_
+    LetterMemory memory_;          // this process's copy of the letter memory
 };
 
 }  // namespace
 
-std::shared_ptr<DriveMap> CreateLinuxDriveMap() {
-    return std::make_shared<LinuxDriveMap>();
+DriveMapSources SystemDriveMapSources() {
+    auto table = std::make_shared<MountTableFile>();
+    DriveMapSources sources;
+    sources.tableChanged = [table] { return table->Changed(); };
+    sources.readTable = [table](std::string& text) { return table->Read(text); };
+    sources.tableFailed = [table] { table->Forget(); };
+    sources.readIds = [](const DriveMount& drive) { return ReadVolumeIds(drive); };
+    sources.letterMemoryPath = [] { return LetterMemoryPath(); };
+    return sources;
+}
+
+std::shared_ptr<DriveMap> CreateLinuxDriveMap(DriveMapSources sources) {
+    return std::make_shared<LinuxDriveMap>(std::move(sources));
 }
 
 }  // namespace tarnwick::platform

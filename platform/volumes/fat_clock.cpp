@@ -11,17 +11,51 @@ namespace {
 
 using namespace std::string_view_literals;
 
-constexpr std::int64_t kTicksPerSecond = 10'000'000;
+constexpr std::int64_t kTicksPerSecond = FatClock::kTicksPerSecond;
 constexpr std::int32_t kMaxOffsetMinutes = 24 * 60;
+constexpr std::int64_t kUnixEpochSeconds = 11'644'473'600;  // 1970-01-01 in seconds since 1601
+// 2107-12-31 23:59:59 UTC and 1980-01-01 00:00:00 UTC, the range of the kernel's exFAT driver.
+constexpr std::int64_t kLastExfatTime = 15'999'292'799;
 
-FileTime Shifted(FileTime time, std::int64_t seconds) {
-    constexpr FileTime kMax = std::numeric_limits<FileTime>::max();
-    if (seconds >= 0) {
-        const auto ticks = static_cast<FileTime>(seconds) * kTicksPerSecond;
-        return time > kMax - ticks ? kMax : time + ticks;
+// A file time split into whole seconds since 1601 and the ticks below a second.
+struct Seconds {
+    std::int64_t whole = 0;
+    FileTime ticks = 0;
+};
+
+Seconds Split(FileTime time) {
+    return {static_cast<std::int64_t>(time / kTicksPerSecond), time % kTicksPerSecond};
+}
+
+FileTime Joined(Seconds time) {
+    constexpr auto kMaxWhole =
+        static_cast<std::int64_t>(std::numeric_limits<FileTime>::max() / kTicksPerSecond);
+    if (time.whole < 0) {
+        return 0;
     }
-    const auto ticks = static_cast<FileTime>(-seconds) * kTicksPerSecond;
-    return time < ticks ? 0 : time - ticks;
+    if (time.whole >= kMaxWhole) {
+        return std::numeric_limits<FileTime>::max();
+    }
+    return static_cast<FileTime>(time.whole) * kTicksPerSecond + time.ticks;
+}
+
+std::int64_t OffsetAt(const ZoneOffsetAt& zone, std::int64_t seconds) {
+    return zone ? zone(seconds - kUnixEpochSeconds) : 0;
+}
+
+// The moment whose local time in `zone` is `local`. In the hour that a change of offset repeats,
+// the moment with the offset before the change; in the hour it skips, the local time is taken
+// with the offset before the change too. A zone changes its offset at most once a day.
+std::int64_t MomentOfLocal(const ZoneOffsetAt& zone, std::int64_t local) {
+    constexpr std::int64_t kDay = 86400;
+    const std::int64_t before = local - OffsetAt(zone, local - kDay);
+    const std::int64_t after = local - OffsetAt(zone, local + kDay);
+    for (const std::int64_t moment : {before, after}) {
+        if (moment + OffsetAt(zone, moment) == local) {
+            return moment;
+        }
+    }
+    return before;
 }
 
 // The offset east of UTC, in seconds, that the kernel's FAT driver converts with. The kernel
@@ -53,35 +87,67 @@ std::int64_t KernelDriverOffset(std::string_view options, std::int32_t kernelMin
 }  // namespace
 
 FileTime FatClock::Reading(FileTime driverTime) const {
-    return Shifted(driverTime, readShiftSeconds);
+    Seconds time = Split(driverTime);
+    if (KeepsLocalTimes()) {
+        time.whole = MomentOfLocal(localOffsetAt, time.whole + readOffsetSeconds);
+    }
+    return Joined(time);
 }
 
 FileTime FatClock::Writing(FileTime original) const {
-    return Shifted(original, writeShiftSeconds);
+    Seconds time = Split(original);
+    if (KeepsLocalTimes()) {
+        time.whole += OffsetAt(localOffsetAt, time.whole) - writeOffsetSeconds;
+    }
+    return Joined(time);
 }
 
 FileTime FatClock::Held(FileTime original) const {
-    // Seconds since 1601-01-01, as FileTime counts.
-    constexpr std::int64_t kFirst = 11'960'006'400;  // 1980-01-01 00:00:00
-    constexpr std::int64_t kLast = 15'999'292'798;   // 2107-12-31 23:59:58
-    std::int64_t local = static_cast<std::int64_t>(original / kTicksPerSecond) + localShiftSeconds;
-    local = std::clamp(local, kFirst, kLast);
-    local -= local % 2;
-    const std::int64_t seconds = local - localShiftSeconds;
-    return seconds <= 0 ? 0 : static_cast<FileTime>(seconds) * kTicksPerSecond;
+    Seconds time = Split(original);
+    if (KeepsLocalTimes()) {
+        time.whole += OffsetAt(localOffsetAt, time.whole);
+    }
+    if (time.whole < firstSeconds || time.whole > lastSeconds) {
+        time = {std::clamp(time.whole, firstSeconds, lastSeconds), 0};
+    }
+    FileTime held = Joined(time);
+    held -= held % stepTicks;
+    time = Split(held);
+    if (KeepsLocalTimes()) {
+        time.whole = MomentOfLocal(localOffsetAt, time.whole);
+    }
+    return Joined(time);
 }
 
-std::optional<FatClock> FatClockOfMount(const MountEntry& mount, const ClockOffsets& offsets) {
-    const std::int64_t local = offsets.localOffsetSeconds;
-    if (mount.fsType == "vfat"sv || mount.fsType == "msdos"sv) {
+std::optional<FatClock> FatClockOfMount(const MountEntry& mount, const ClockOffsets& offsets,
+                                        std::string_view volumeType) {
+    const ZoneOffsetAt local =
+        offsets.localOffsetAt ? offsets.localOffsetAt : [](std::int64_t) { return 0; };
+    const std::string_view type = mount.fsType;
+    if (type == "vfat"sv || type == "msdos"sv) {
         // linux time = FAT local time - driver offset, both ways.
         const std::int64_t driver =
             KernelDriverOffset(mount.superOptions, offsets.kernelMinutesWest);
-        return FatClock{driver - local, local - driver, local};
+        return FatClock{driver, driver, local};
     }
-    if (mount.fsType == "fuse.fusefat"sv || mount.fsType == "fuseblk.fusefat"sv) {
+    // fusefat on a device it had the kernel open ("-o blkdev") names no type of its own.
+    if (type == "fuse.fusefat"sv || type == "fuseblk.fusefat"sv ||
+        (type == "fuseblk"sv && volumeType == "vfat"sv)) {
         // Reads: linux time = FAT local time - standard offset; writes: FAT time = UTC fields.
-        return FatClock{offsets.standardOffsetSeconds - local, local, local};
+        return FatClock{offsets.standardOffsetSeconds, 0, local};
+    }
+    const FatClock exfat{0, 0, {}, FatClock::kFirstFatTime, kLastExfatTime, 0};
+    if (type == "exfat"sv) {
+        FatClock kernel = exfat;
+        kernel.stepTicks = kTicksPerSecond / 100;
+        return kernel;
+    }
+    const bool fuseExfat = type == "fuse.exfat"sv || type == "fuseblk.exfat"sv ||
+                           (type == "fuseblk"sv && volumeType == "exfat"sv);
+    if (fuseExfat) {
+        FatClock fuse = exfat;
+        fuse.stepTicks = kTicksPerSecond;
+        return fuse;
     }
     return std::nullopt;
 }

@@ -40,15 +40,11 @@ bool Lock(int fd) {
 }  // namespace
 
 std::optional<std::string> LetterMemoryPath() {
-    const char* state = std::getenv("XDG_STATE_HOME");
-    if (state != nullptr && state[0] == '/') {
-        return std::string(state) + "/tarnwick/letters";
-    }
-    const auto home = HomeFolder();
-    if (!home) {
+    const std::optional<std::string> folder = UserStateFolder();
+    if (!folder) {
         return std::nullopt;
     }
-    return *home + "/.local/state/tarnwick/letters";
+    return *folder + "/letters";
 }
 
 bool UpdateLetterMemory(const std::string& path, LetterMemory& memory,

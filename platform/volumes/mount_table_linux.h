@@ -15,6 +15,8 @@ public:
     bool Changed();
     // The whole table; false when it cannot be opened or read.
     bool Read(std::string& text);
+    // Makes the next Changed() answer true.
+    void Forget() { upToDate_ = false; }
 
 private:
     UniqueFd fd_;

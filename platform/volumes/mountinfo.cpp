@@ -207,9 +207,18 @@ bool IsFuse(std::string_view fsType) {
     return fsType.starts_with("fuse");
 }
 
+// FUSE mounts whose block device the kernel opened itself: "fuseblk", "fuseblk.<subtype>".
+bool IsFuseBlk(std::string_view fsType) {
+    return fsType == "fuseblk" || fsType.starts_with("fuseblk.");
+}
+
+// The source of a FUSE mount is whatever text its daemon chose (any user may mount one with
+// fsname=/dev/sdb1): only a device the kernel opened for the mount counts.
 bool IsBlockDeviceMount(const MountEntry& mount) {
-    return mount.source.starts_with("/dev/") ||
-           (mount.fsType == "fuseblk" && mount.device.major != 0);
+    if (IsFuse(mount.fsType)) {
+        return IsFuseBlk(mount.fsType) && mount.device.major != 0;
+    }
+    return mount.source.starts_with("/dev/");
 }
 
 bool IsDriveCandidate(const MountEntry& mount) {
@@ -223,10 +232,12 @@ bool IsDriveCandidate(const MountEntry& mount) {
            (IsBlockDeviceMount(mount) || IsNetworkFileSystem(mount.fsType));
 }
 
-// FUSE (fuse with a /dev source) and some kernel file systems (btrfs) report an anonymous device
-// number; the block device they read is the one their source names.
+// Some kernel file systems (btrfs) report an anonymous device number; the block device they read
+// is the one their source names, which only the administrator could have put there. A FUSE
+// mount's source is not evidence: it is the volume its own device number names.
 DeviceNumber BackingDevice(const MountEntry& mount, const DriveProbes& probes) {
-    if (mount.device.major == 0 && mount.source.starts_with("/dev/") && probes.blockDeviceOf) {
+    if (mount.device.major == 0 && !IsFuse(mount.fsType) && mount.source.starts_with("/dev/") &&
+        probes.blockDeviceOf) {
         if (const auto device = probes.blockDeviceOf(mount.source)) {
             return *device;
         }

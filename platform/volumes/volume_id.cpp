@@ -64,6 +64,25 @@ std::string ProbeValue(blkid_probe probe, const char* name) {
     return std::string(data, strnlen(data, size));
 }
 
+using Probe = std::unique_ptr<std::remove_pointer_t<blkid_probe>, void (*)(blkid_probe)>;
+
+// A libblkid probe of a device's superblock for the values of `flags` (no cache file is read or
+// written). Only a single, unambiguous file system counts: a stale second signature could
+// otherwise give the volume the ids of something that was on the device before. nullptr when the
+// device cannot be opened or holds no such file system.
+Probe SafeProbe(const std::string& devicePath, int flags) {
+    Probe probe(blkid_new_probe_from_filename(devicePath.c_str()), &blkid_free_probe);
+    if (!probe) {
+        return probe;
+    }
+    blkid_probe_enable_superblocks(probe.get(), 1);
+    blkid_probe_set_superblocks_flags(probe.get(), flags);
+    if (blkid_do_safeprobe(probe.get()) != 0) {
+        probe.reset();
+    }
+    return probe;
+}
+
 }  // namespace
 
 std::optional<std::uint32_t> SerialFromUuid(std::string_view uuid) {
@@ -170,19 +189,33 @@ std::optional<VolumeIds> UdevVolumeIds(DeviceNumber device, const std::string& d
 }
 
 std::optional<VolumeIds> ProbeVolumeIds(const std::string& devicePath) {
-    const std::unique_ptr<std::remove_pointer_t<blkid_probe>, void (*)(blkid_probe)> probe(
-        blkid_new_probe_from_filename(devicePath.c_str()), &blkid_free_probe);
+    const Probe probe = SafeProbe(devicePath, BLKID_SUBLKS_UUID | BLKID_SUBLKS_LABEL);
     if (!probe) {
         return std::nullopt;
     }
-    blkid_probe_enable_superblocks(probe.get(), 1);
-    blkid_probe_set_superblocks_flags(probe.get(), BLKID_SUBLKS_UUID | BLKID_SUBLKS_LABEL);
-    // Only a single, unambiguous file system counts: a stale second signature could otherwise
-    // give the volume the serial of something that was on the device before.
-    if (blkid_do_safeprobe(probe.get()) != 0) {
+    return VolumeIds{ProbeValue(probe.get(), "UUID"), ProbeValue(probe.get(), "LABEL")};
+}
+
+std::optional<std::string> FileSystemTypeOf(DeviceNumber device, const std::string& source,
+                                            const std::string& udevDataDir) {
+    std::ifstream record(udevDataDir + "/b" + std::to_string(device.major) + ":" +
+                         std::to_string(device.minor));
+    std::string line;
+    while (std::getline(record, line)) {
+        if (line.starts_with("E:ID_FS_TYPE=") && line.size() > 13) {
+            return line.substr(13);
+        }
+    }
+    const auto node = DeviceNodeOf(device, source);
+    if (!node) {
         return std::nullopt;
     }
-    return VolumeIds{ProbeValue(probe.get(), "UUID"), ProbeValue(probe.get(), "LABEL")};
+    const Probe probe = SafeProbe(*node, BLKID_SUBLKS_TYPE);
+    if (!probe) {
+        return std::nullopt;
+    }
+    std::string type = ProbeValue(probe.get(), "TYPE");
+    return type.empty() ? std::nullopt : std::optional(std::move(type));
 }
 
 std::optional<std::string> DeviceNodeOf(DeviceNumber device, const std::string& source) {

@@ -57,6 +57,11 @@ std::optional<VolumeIds> UdevVolumeIds(DeviceNumber device,
 // written). nullopt when the device cannot be opened or holds no single known file system.
 std::optional<VolumeIds> ProbeVolumeIds(const std::string& devicePath);
 
+// The kind of file system on a block device ("exfat", "ntfs"): udev's record of it, else a
+// libblkid probe of the device. nullopt when neither knows.
+std::optional<std::string> FileSystemTypeOf(DeviceNumber device, const std::string& source,
+                                            const std::string& udevDataDir = "/run/udev/data");
+
 // A device node of a block device: the mount's source when it is that device's node, else the
 // node sysfs names for it under /dev.
 std::optional<std::string> DeviceNodeOf(DeviceNumber device, const std::string& source);

@@ -12,7 +12,10 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
+#include <functional>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -34,10 +37,15 @@ using testing::WriteFile;
 // A started program: its standard output as lines, its standard error into a file.
 class Started {
 public:
-    // Starts `program` with `arguments` and an environment without any display; as nobody when
+    // Starts `program` with `arguments` and an environment without any display: `environment`,
+    // then the test's state folder (the first of two equal names counts); as nobody when
     // `unprivileged` and the test runs as root.
     Started(const fs::path& program, const std::vector<std::string>& arguments,
-            const fs::path& errors, bool unprivileged = false) {
+            const fs::path& errors, bool unprivileged = false,
+            std::vector<std::string> environment = {}) {
+        if (const char* state = std::getenv("XDG_STATE_HOME"); state != nullptr) {
+            environment.push_back(std::string("XDG_STATE_HOME=") + state);
+        }
         int out[2];
         if (::pipe(out) != 0) {
             return;
@@ -59,9 +67,13 @@ public:
                 argv.push_back(const_cast<char*>(argument.c_str()));
             }
             argv.push_back(nullptr);
-            char* env[] = {const_cast<char*>("PATH=/usr/bin:/bin"),
-                           const_cast<char*>("LC_ALL=C.UTF-8"), nullptr};
-            ::execve(program.c_str(), argv.data(), env);
+            std::vector<char*> env{const_cast<char*>("PATH=/usr/bin:/bin"),
+                                   const_cast<char*>("LC_ALL=C.UTF-8")};
+            for (std::string& variable : environment) {
+                env.push_back(variable.data());
+            }
+            env.push_back(nullptr);
+            ::execve(program.c_str(), argv.data(), env.data());
             ::_exit(127);
         }
         ::close(out[1]);
@@ -170,6 +182,7 @@ TEST_F(CommandLine, HelpVersionAndWordsNotUnderstood) {
     };
     const Case cases[] = {
         {{"--help"}, 0, "  tarnwick --watch ", ""},
+        {{"--help"}, 0, "  130  the run was cancelled by SIGINT (143: by SIGTERM)", ""},
         {{"--version"}, 0, "Tarnwick " TARNWICK_VERSION "\n", ""},
         {{"--synchronise"}, 2, "", "tarnwick: --synchronise: not understood"},
         {{"--help", "--version"}, 2, "", "Usage:"},
@@ -260,57 +273,187 @@ TEST_F(CommandLine, SynchronizeAsAnOrdinaryUserWithoutADisplay) {
     EXPECT_FALSE(fs::exists(gone));
 }
 
-TEST_F(CommandLine, ARunWaitsWhileAnotherHoldsTheLockAndIsCancelledThere) {
+// Waits until the process has the file open (and so, with the file locked, waits there); false
+// when it never does (it ended, or went past). Until the program is started the forked child
+// still has the test's descriptors.
+bool OpensTheFile(pid_t pid, const fs::path& file) {
+    const fs::path process = "/proc/" + std::to_string(pid);
+    for (int tries = 0; tries < 60000; ++tries) {
+        std::error_code ec;
+        if (testing::ReadFile(process / "comm") == "tarnwick\n") {
+            for (const auto& fd : fs::directory_iterator(process / "fd", ec)) {
+                if (fs::read_symlink(fd.path(), ec) == file) {
+                    return true;
+                }
+            }
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return false;
+}
+
+// Holds the lock file at `path` (made with its folders) while it lives.
+class HeldLock {
+public:
+    explicit HeldLock(const fs::path& path) {
+        fs::create_directories(path.parent_path());
+        fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        EXPECT_GE(fd_, 0) << path;
+        EXPECT_EQ(::flock(fd_, LOCK_EX), 0);
+        // The runs of the tests are nobody's when the test is root's.
+        if (testing::RunningAsRoot()) {
+            EXPECT_EQ(::fchown(fd_, testing::kNobody, testing::kNobody), 0);
+        }
+    }
+    ~HeldLock() { ::close(fd_); }
+    HeldLock(const HeldLock&) = delete;
+    HeldLock& operator=(const HeldLock&) = delete;
+
+private:
+    int fd_ = -1;
+};
+
+TEST_F(CommandLine, ExitStatusTellsWhatTheRunDid) {
+    const fs::path src = work_ / "src";
+    const fs::path dst = work_ / "dst";
+    const fs::path state = work_ / "state";
+    const fs::path lockFile = state / "tarnwick/unattended.lock";
+    const std::string stateVariable = "XDG_STATE_HOME=" + state.string();
+    struct Case {
+        const char* what;
+        std::vector<std::string> arguments;
+        std::function<void()> setUp;
+        int signal;  // sent while the run waits for the lock
+        int status;
+        std::string line;  // a piece of the output
+    };
+    const Case cases[] = {
+        {"complete", {"--synchronize"}, [] {}, 0, 0, "Total files copied : 1."},
+        {"error line",
+         {"--synchronize"},
+         [&] {
+             Store(2, 1, src);
+             Store(2, 2, work_ / "gone");
+         },
+         0,
+         1,
+         " was not found."},
+        {"files left behind",
+         {"--synchronize"},
+         [&] {
+             WriteFile(src / "unreadable.txt", "u");
+             fs::permissions(src / "unreadable.txt", fs::perms::none);
+         },
+         0,
+         1,
+         "1 file could not be copied to " + Quoted(DrivePath(dst))},
+        {"SIGINT", {"--synchronize"}, [] {}, SIGINT, 130, "Cancelled "},
+        {"SIGTERM", {"--synchronize"}, [] {}, SIGTERM, 143, "Cancelled "},
+        {"usage", {"--synchronize", "now"}, [] {}, 0, 2, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(src);
+        fs::remove_all(dst);
+        fs::remove(app_ / "tarnwick.INI");
+        WriteFile(src / "a.txt", "a");
+        fs::create_directories(dst);
+        Store(1, 1, src);
+        Store(1, 2, dst);
+        fs::create_directories(state);
+        testing::OpenUpForNobody(work_.path());
+        c.setUp();
+        std::optional<HeldLock> held;
+        if (c.signal != 0) {
+            held.emplace(lockFile);
+        }
+        // As nobody, so that root's access to everything leaves the unreadable file unread.
+        Started started(program_, c.arguments, errors_, true, {stateVariable});
+        if (c.signal != 0) {
+            ASSERT_TRUE(OpensTheFile(started.Pid(), lockFile));
+            started.Signal(c.signal);
+        }
+        std::string out;
+        for (const std::string& line : started.Rest()) {
+            out += line + "\n";
+        }
+        EXPECT_EQ(started.Wait(), c.status) << out << Errors();
+        EXPECT_NE(out.find(c.line), std::string::npos) << out;
+        if (c.status == 0 || c.status == 1 || c.signal != 0) {
+            EXPECT_TRUE(out.find("------------ Logging Ends   ") != std::string::npos) << out;
+        }
+    }
+}
+
+TEST_F(CommandLine, EveryRunOfTheUserWaitsForTheSameLock) {
     const fs::path src = work_ / "src";
     const fs::path dst = work_ / "dst";
     WriteFile(src / "a.txt", "a");
     fs::create_directories(dst);
     Store(1, 1, src);
     Store(1, 2, dst);
-    const std::optional<std::string> runtime = platform::UserRuntimeFolder();
-    ASSERT_TRUE(runtime);
-    fs::create_directories(*runtime);
-    const fs::path lockFile = fs::path(*runtime) / "unattended.lock";
-    const int held = ::open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    ASSERT_GE(held, 0);
-    ASSERT_EQ(::flock(held, LOCK_EX), 0);
-
-    // The run has opened the lock file, and goes no further while the file is locked. (Until
-    // the program is started the forked child still has the test's descriptor of the file.)
-    const auto waiting = [&](pid_t pid) {
-        const fs::path process = "/proc/" + std::to_string(pid);
-        if (testing::ReadFile(process / "comm") != "tarnwick\n") {
-            return false;
-        }
-        const fs::path fds = process / "fd";
-        std::error_code ec;
-        for (const auto& fd : fs::directory_iterator(fds, ec)) {
-            if (fs::read_symlink(fd.path(), ec) == lockFile) {
-                return true;
-            }
-        }
-        return false;
+    testing::OpenUpForNobody(work_.path());
+    const uid_t user = testing::RunningAsRoot() ? testing::kNobody : ::getuid();
+    // A login session's runtime folder, made for the run that has one where the test can.
+    const fs::path runtime = "/run/user/" + std::to_string(user);
+    const bool hadRuntime = fs::exists(runtime);
+    struct Case {
+        const char* what;
+        bool runtimeFolder;
+        std::vector<std::string> environment;
+        fs::path lock;
     };
-    {
-        Started started(program_, {"--synchronize"}, errors_);
-        while (!waiting(started.Pid())) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    const fs::path home = work_ / "home";
+    const Case cases[] = {
+        {"state folder, logged out",
+         false,
+         {"XDG_STATE_HOME=" + (work_ / "state").string()},
+         work_ / "state/tarnwick/unattended.lock"},
+        {"state folder, logged in",
+         true,
+         {"XDG_STATE_HOME=" + (work_ / "state").string()},
+         work_ / "state/tarnwick/unattended.lock"},
+        // $HOME counts, not the password database's home (nobody's is /nonexistent).
+        {"home only",
+         false,
+         {"HOME=" + home.string(), "XDG_STATE_HOME="},
+         home / ".local/state/tarnwick/unattended.lock"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (c.runtimeFolder && !hadRuntime) {
+            if (!testing::RunningAsRoot()) {
+                continue;
+            }
+            fs::create_directories(runtime);
+            ASSERT_EQ(::chown(runtime.c_str(), user, user), 0);
+            fs::permissions(runtime, fs::perms::owner_all);
         }
-        started.Signal(SIGTERM);
-        const std::vector<std::string> lines = started.Rest();
-        EXPECT_EQ(started.Wait(), 0);
-        ASSERT_EQ(lines.size(), 6U);
-        EXPECT_TRUE(lines[1].starts_with("Cancelled ")) << lines[1];
-        EXPECT_EQ(lines[3], "Total files copied : 0.");
-        EXPECT_FALSE(fs::exists(dst / "a.txt"));
+        fs::create_directories(c.lock.parent_path());
+        testing::OpenUpForNobody(work_.path());
+        {
+            const HeldLock held(c.lock);
+            Started started(program_, {"--synchronize"}, errors_, true, c.environment);
+            ASSERT_TRUE(OpensTheFile(started.Pid(), c.lock));
+            started.Signal(SIGTERM);
+            const std::vector<std::string> lines = started.Rest();
+            EXPECT_EQ(started.Wait(), 143) << Errors();
+            ASSERT_EQ(lines.size(), 6U);
+            EXPECT_TRUE(lines[1].starts_with("Cancelled ")) << lines[1];
+            EXPECT_EQ(lines[3], "Total files copied : 0.");
+            EXPECT_FALSE(fs::exists(dst / "a.txt"));
+        }
+        if (c.runtimeFolder && !hadRuntime) {
+            fs::remove_all(runtime);
+        }
     }
-    Started started(program_, {"--synchronize"}, errors_);
-    while (!waiting(started.Pid())) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    ::close(held);
+    // Once the lock is free, the run goes on.
+    std::optional<HeldLock> held(std::in_place, cases[0].lock);
+    Started started(program_, {"--synchronize"}, errors_, true, cases[0].environment);
+    ASSERT_TRUE(OpensTheFile(started.Pid(), cases[0].lock));
+    held.reset();
     EXPECT_EQ(started.Rest().size(), 7U);
-    EXPECT_EQ(started.Wait(), 0);
+    EXPECT_EQ(started.Wait(), 0) << Errors();
     EXPECT_TRUE(fs::exists(dst / "a.txt"));
 }
 
@@ -341,7 +484,7 @@ TEST_F(CommandLine, TerminatedDuringALargeRunEndsItsLogAndLeavesNoPartialFile) {
     }
     started.Signal(SIGTERM);
     std::vector<std::string> lines = started.Rest();
-    EXPECT_EQ(started.Wait(), 0) << Errors();
+    EXPECT_EQ(started.Wait(), 143) << Errors();
 
     ASSERT_GE(lines.size(), 4U);
     const std::size_t n = lines.size();

@@ -1,7 +1,7 @@
 // Which volumes the watch takes as plugged in, from one look at the drives to the next.
 #include <gtest/gtest.h>
 
-#include "app/unattended.h"
+#include "app/watch.h"
 
 namespace tarnwick::app {
 namespace {

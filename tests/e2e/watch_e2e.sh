@@ -47,7 +47,7 @@ stick() {
     mkdir -p "$point"
     mounts+=("$point")
     mount -t vfat "$loop" "$point" 2>/dev/null ||
-        { command -v fusefat >/dev/null && fusefat -o "rw+,fsname=$loop" "$loop" "$point" >/dev/null 2>&1; } ||
+        { command -v fusefat >/dev/null && fusefat -o "rw+,blkdev,fsname=$loop" "$loop" "$point" >/dev/null 2>&1; } ||
         skip "cannot mount a FAT volume"
 }
 

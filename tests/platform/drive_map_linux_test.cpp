@@ -4,11 +4,17 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <filesystem>
+#include <future>
+#include <mutex>
 #include <thread>
+#include <utility>
 
 #include "platform/volumes/drives.h"
 #include "platform/volumes/linux_drive_map.h"
+#include "support/temp_dir.h"
 
 namespace tarnwick::platform {
 namespace {
@@ -78,6 +84,63 @@ TEST(RealDriveMapThreading, ConcurrentQueriesAgree) {
         thread.join();
     }
     EXPECT_EQ(failures.load(), 0);
+}
+
+TEST(RealDriveMapThreading, AReaderIsNotHeldWhileARefreshWaitsForAVolume) {
+    const std::string root = "22 1 8:1 / / rw - ext4 /dev/sda1 rw\n";
+    tarnwick::testing::TempDir state;
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::string table = root;
+    bool tableChanged = true;
+    bool probing = false;
+    bool answer = false;
+    DriveMapSources sources;
+    sources.tableChanged = [&] {
+        std::lock_guard lock(mutex);
+        return std::exchange(tableChanged, false);
+    };
+    sources.readTable = [&](std::string& text) {
+        std::lock_guard lock(mutex);
+        text = table;
+        return true;
+    };
+    // The stick's probe waits, as libblkid on a device that stopped answering.
+    sources.readIds = [&](const DriveMount& drive) -> std::optional<VolumeIds> {
+        std::unique_lock lock(mutex);
+        probing = drive.mount.mountPoint == "/mnt/stick";
+        changed.notify_all();
+        changed.wait(lock, [&] { return answer || !probing; });
+        return std::nullopt;
+    };
+    sources.letterMemoryPath = [&] { return std::optional(state.str() + "/letters"); };
+    const auto map = CreateLinuxDriveMap(sources);
+    ASSERT_EQ(map->Drives().size(), 1u);
+
+    {
+        std::lock_guard lock(mutex);
+        table = root + "30 22 8:33 / /mnt/stick rw - vfat /dev/sdz9 rw\n";
+        tableChanged = true;
+    }
+    std::vector<Drive> refreshed;
+    std::thread refresher([&] { refreshed = map->Drives(); });
+    {
+        std::unique_lock lock(mutex);
+        changed.wait(lock, [&] { return probing; });
+    }
+    // Meanwhile the map before answers whole, after a short wait for the build at most.
+    auto meanwhile = std::async(std::launch::async, [&] { return map->Drives(); });
+    const bool answered = meanwhile.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+    {
+        std::lock_guard lock(mutex);
+        answer = true;
+        changed.notify_all();
+    }
+    refresher.join();
+    ASSERT_TRUE(answered) << "a reader waited for the refresh";
+    EXPECT_EQ(meanwhile.get().size(), 1u);
+    ASSERT_EQ(refreshed.size(), 2u);
+    EXPECT_EQ(refreshed[1].root, "/mnt/stick");
 }
 
 }  // namespace

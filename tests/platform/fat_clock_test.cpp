@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <limits>
+#include <string>
 
 namespace tarnwick::platform {
 namespace {
@@ -12,6 +14,15 @@ namespace {
 // 2026-01-15 00:00 UTC plus some hours.
 FileTime Hour(int hour) {
     return FileTimeFromTimespec({1768435200 + hour * 3600, 0});
+}
+
+// A file time from seconds since 1970 and ticks of 100 ns.
+FileTime At(std::int64_t unixSeconds, FileTime ticks = 0) {
+    return FileTimeFromTimespec({static_cast<time_t>(unixSeconds), 0}) + ticks;
+}
+
+ZoneOffsetAt Fixed(std::int32_t offset) {
+    return [offset](std::int64_t) { return offset; };
 }
 
 constexpr std::int32_t kBerlinWinter = 3600;
@@ -66,29 +77,125 @@ TEST(FatClock, UndoesTheDriverAndConvertsWithTheLocalOffsetOfNow) {
         SCOPED_TRACE(c.line);
         const auto table = ParseMountInfo(c.line);
         ASSERT_EQ(table.size(), 1U);
-        const auto clock =
-            FatClockOfMount(table[0], ClockOffsets{c.kernelMinutesWest, c.local, c.standard});
+        const auto clock = FatClockOfMount(
+            table[0], ClockOffsets{c.kernelMinutesWest, Fixed(c.local), c.standard});
         ASSERT_TRUE(clock.has_value());
         EXPECT_EQ(clock->Reading(Hour(c.reported)), Hour(c.original));
         EXPECT_EQ(clock->Writing(Hour(c.original)), Hour(c.handed));
     }
 
-    // File systems that keep UTC, and FUSE drivers of other file systems.
+    // File systems that keep UTC over a wide range, and FUSE drivers of unknown kind.
     for (const char* line : {
-             "41 1 8:18 / /media/ann/X rw - exfat /dev/sdc1 rw,fmask=0022,time_offset=60",
-             "42 1 0:41 / /media/ann/X rw - fuseblk /dev/sdc1 rw,user_id=0,group_id=0",
-             "43 1 0:42 / /media/ann/N rw - fuse.exfat /dev/sdc2 rw",
+             "42 1 8:33 / /media/ann/X rw - fuseblk /dev/sdc1 rw,user_id=0,group_id=0",
              "44 1 8:19 / / rw - ext4 /dev/sda1 rw,tz=UTC",
          }) {
         SCOPED_TRACE(line);
-        EXPECT_FALSE(FatClockOfMount(ParseMountInfo(line).at(0), {0, kBerlinWinter, 3600}));
+        EXPECT_FALSE(
+            FatClockOfMount(ParseMountInfo(line).at(0), {0, Fixed(kBerlinWinter), kBerlinWinter}));
     }
+    EXPECT_FALSE(FatClockOfMount(
+        ParseMountInfo("42 1 8:33 / /media/ann/X rw - fuseblk /dev/sdc1 rw").at(0), {}, "ntfs"));
+    const auto fusefatOnItsDevice =
+        FatClockOfMount(ParseMountInfo("42 1 7:1 / /media/ann/S rw - fuseblk /dev/loop1 rw").at(0),
+                        {0, Fixed(kBerlinSummer), kBerlinWinter}, "vfat");
+    ASSERT_TRUE(fusefatOnItsDevice.has_value());
+    EXPECT_EQ(fusefatOnItsDevice->Reading(Hour(11)), Hour(10));  // as fuse.fusefat above
 
     // Shifts past either end of the range stop there.
-    const FatClock west{-3600, 3600};
+    const FatClock west{-3600, -3600, Fixed(0)};
     EXPECT_EQ(west.Reading(0), 0U);
     EXPECT_EQ(west.Writing(std::numeric_limits<FileTime>::max()),
               std::numeric_limits<FileTime>::max());
+}
+
+TEST(FatClock, ConvertsEachTimeWithTheOffsetItsZoneHadThen) {
+    // Berlin in 2026: summer time from 29 March 01:00 UTC to 25 October 01:00 UTC.
+    constexpr std::int64_t kSummerStarts = 1774746000;
+    constexpr std::int64_t kSummerEnds = 1792890000;
+    const ZoneOffsetAt berlin = [](std::int64_t t) {
+        return t >= kSummerStarts && t < kSummerEnds ? kBerlinSummer : kBerlinWinter;
+    };
+    const auto stick = ParseMountInfo("40 1 8:17 / /media/ann/S rw - vfat /dev/sdb1 rw,tz=UTC");
+    const auto clock = FatClockOfMount(stick.at(0), {0, berlin, kBerlinWinter});
+    ASSERT_TRUE(clock.has_value());
+    struct Case {
+        std::int64_t moment;  // UTC
+        std::int64_t local;   // what the stick keeps, read by the driver as UTC
+        std::int64_t readBack;
+    };
+    constexpr std::int64_t kJuly = 1784109600;     // 2026-07-15 10:00 UTC
+    constexpr std::int64_t kJanuary = 1768471200;  // 2026-01-15 10:00 UTC
+    constexpr Case kCases[] = {
+        {kJuly, kJuly + 7200, kJuly},
+        {kJuly + 1800, kJuly + 1800 + 7200, kJuly + 1800},
+        {kJanuary, kJanuary + 3600, kJanuary},
+        // The hour the end of summer repeats: both moments keep 02:30, which reads as the first.
+        {kSummerEnds - 1800, kSummerEnds - 1800 + 7200, kSummerEnds - 1800},
+        {kSummerEnds + 1800, kSummerEnds + 1800 + 3600, kSummerEnds - 1800},
+    };
+    for (const Case& c : kCases) {
+        SCOPED_TRACE(c.moment);
+        EXPECT_EQ(clock->Writing(At(c.moment)), At(c.local));
+        EXPECT_EQ(clock->Reading(At(c.local)), At(c.readBack));
+        EXPECT_EQ(clock->Held(At(c.moment, 19'999'999)), At(c.readBack));
+    }
+    EXPECT_TRUE(clock->KeepsLocalTimes());
+
+    // The computer's zone is the C library's, with its rules for every moment.
+    const char* const zone = std::getenv("TZ");
+    const std::string saved = zone != nullptr ? zone : "";
+    ::setenv("TZ", "Europe/Berlin", 1);
+    ::tzset();
+    const ClockOffsets offsets = CurrentClockOffsets();
+    EXPECT_EQ(offsets.localOffsetAt(kJuly), kBerlinSummer);
+    EXPECT_EQ(offsets.localOffsetAt(kJanuary), kBerlinWinter);
+    EXPECT_EQ(offsets.standardOffsetSeconds, kBerlinWinter);
+    if (zone != nullptr) {
+        ::setenv("TZ", saved.c_str(), 1);
+    } else {
+        ::unsetenv("TZ");
+    }
+    ::tzset();
+}
+
+TEST(FatClock, ExfatHoldsTheYearsOfFatInItsDriversSteps) {
+    constexpr std::int64_t kFirst = 315532800;  // 1980-01-01 00:00:00 UTC
+    constexpr std::int64_t kLast = 4354819199;  // 2107-12-31 23:59:59 UTC
+    constexpr FileTime kHalf = 5'000'000;       // half a second
+    constexpr FileTime kCentis = 123'456;       // 12.3456 ms
+    struct Case {
+        FileTime original;
+        FileTime kernel;  // the kernel's exfat: 10 ms steps
+        FileTime fuse;    // exfat-fuse: whole seconds
+    };
+    const Case kCases[] = {
+        {At(0), At(kFirst), At(kFirst)},  // 1970
+        {At(kFirst - 1, kHalf), At(kFirst), At(kFirst)},
+        {At(kFirst), At(kFirst), At(kFirst)},
+        {At(kFirst, kCentis), At(kFirst, 100'000), At(kFirst)},
+        {At(kLast, kHalf), At(kLast, kHalf), At(kLast)},
+        {At(kLast + 1), At(kLast), At(kLast)},
+        {At(7258118400), At(kLast), At(kLast)},  // 2200
+    };
+    const auto kernel =
+        FatClockOfMount(ParseMountInfo("41 1 8:18 / /media/X rw - exfat /dev/sdc1 rw").at(0), {});
+    const auto fuse = FatClockOfMount(
+        ParseMountInfo("42 1 8:33 / /media/X rw - fuseblk /dev/sdc1 rw").at(0), {}, "exfat");
+    const auto named =
+        FatClockOfMount(ParseMountInfo("43 1 0:42 / /media/N rw - fuse.exfat /dev/sdc2 rw").at(0),
+                        {0, Fixed(kBerlinSummer), kBerlinWinter});
+    ASSERT_TRUE(kernel && fuse && named);
+    for (const Case& c : kCases) {
+        SCOPED_TRACE(c.original);
+        EXPECT_EQ(kernel->Held(c.original), c.kernel);
+        EXPECT_EQ(fuse->Held(c.original), c.fuse);
+        EXPECT_EQ(named->Held(c.original), c.fuse);
+        // UTC both ways: the times are handed over as they are.
+        EXPECT_EQ(kernel->Reading(c.original), c.original);
+        EXPECT_EQ(named->Writing(c.original), c.original);
+    }
+    EXPECT_FALSE(kernel->KeepsLocalTimes());
+    EXPECT_FALSE(named->KeepsLocalTimes());
 }
 
 }  // namespace

@@ -6,7 +6,9 @@
 #include <string>
 
 #include "platform/volumes/drives.h"
+#include "platform/volumes/letter_memory.h"
 #include "platform/volumes/mountinfo.h"
+#include "platform/volumes/volume_id.h"
 
 namespace tarnwick::platform {
 namespace {
@@ -164,30 +166,56 @@ TEST(DriveSelection, FuseMountsOfBlockDevicesUseThatDevice) {
         "45 20 0:40 / /media/twx\\040fat rw - fuse /dev/loop0 rw,user_id=0\n"
         "46 20 7:1 / /media/ex rw - fuseblk /dev/loop1 rw\n"
         "47 20 7:2 / /srv/nt rw - fuseblk /dev/loop2 rw\n"
-        "48 20 0:41 /sub /srv/fatbind rw - fuse /dev/loop0 rw\n"  // same device as /media/twx fat
+        "48 20 0:41 /sub /srv/fatbind rw - fuse /dev/loop0 rw\n"
         "49 20 0:42 / /opt/x rw - fuse /dev/loop5 rw\n"
         "50 20 0:43 / /srv/fake rw - fuse /dev/notablock rw\n"
         "51 20 8:65 / /srv/odd rw - fuseblk myntfs rw\n"
         "52 20 0:44 / /srv/btrfs rw - btrfs /dev/sda7 rw\n"
         "53 20 0:45 / /srv/btrfs2 rw - btrfs /dev/sda7 rw\n"  // other subvolume, same volume
-        "54 20 0:46 / /srv/foreign rw - fuse.rclone remote: rw\n",
+        "54 20 0:46 / /srv/foreign rw - fuse.rclone remote: rw\n"
+        "55 20 7:3 / /srv/sub rw - fuseblk.exfat /dev/loop3 rw\n",
         answers);
+    // A FUSE mount that the kernel did not open a device for is the volume of its own device
+    // number, whatever its source says: outside the places for drives it is none.
     EXPECT_EQ(Letters(drives),
-              "C:/ D:/media/twx fat E:/media/ex F:/srv/nt G:/srv/fake H:/srv/odd I:/srv/btrfs "
-              "J:/srv/foreign ");
+              "C:/ D:/media/twx fat E:/media/ex F:/srv/nt G:/srv/odd H:/srv/btrfs I:/srv/foreign "
+              "J:/srv/sub ");
     ASSERT_EQ(drives.size(), 8U);
-    EXPECT_EQ(drives[1].device, (DeviceNumber{7, 0}));
+    EXPECT_EQ(drives[1].device, (DeviceNumber{0, 40}));
     EXPECT_EQ(drives[1].type, kDriveRemovable);
     EXPECT_TRUE(drives[1].servedRemotely);
     EXPECT_EQ(drives[2].device, (DeviceNumber{7, 1}));
     EXPECT_EQ(drives[2].type, kDriveRemovable);
     EXPECT_EQ(drives[3].type, kDriveRemovable);  // removable in sysfs, not under /media
-    EXPECT_EQ(drives[4].device, (DeviceNumber{0, 43}));
-    EXPECT_EQ(drives[4].type, kDriveFixed);
-    EXPECT_EQ(drives[5].device, (DeviceNumber{8, 65}));
-    EXPECT_EQ(drives[6].device, (DeviceNumber{8, 7}));
-    EXPECT_FALSE(drives[6].servedRemotely);
-    EXPECT_EQ(drives[7].type, kDriveRemote);
+    EXPECT_EQ(drives[4].device, (DeviceNumber{8, 65}));
+    EXPECT_EQ(drives[5].device, (DeviceNumber{8, 7}));
+    EXPECT_FALSE(drives[5].servedRemotely);
+    EXPECT_EQ(drives[6].type, kDriveRemote);
+    EXPECT_EQ(drives[7].device, (DeviceNumber{7, 3}));
+}
+
+TEST(DriveSelection, AFuseMountNamingAStickIsNotThatStick) {
+    // Any user may mount a FUSE file system with fsname=/dev/sdb1; first in the table, it must
+    // take neither the stick's device (and so its serial and remembered letter) nor drop the
+    // stick as its duplicate.
+    Answers answers;
+    answers.nodes = {{"/dev/sdb1", {8, 17}}};
+    const auto drives = Select(
+        "20 1 254:0 / / rw - ext4 /dev/vda rw\n"
+        "60 20 0:50 / /home/eve/claim rw,nosuid,nodev - fuse /dev/sdb1 rw,user_id=1001\n"
+        "61 20 0:51 / /media/eve/claim rw,nosuid,nodev - fuse.claim /dev/sdb1 rw,user_id=1001\n"
+        "62 20 8:17 / /media/ann/STICK rw,nosuid,nodev - vfat /dev/sdb1 rw,fmask=0022\n",
+        answers);
+    EXPECT_EQ(Letters(drives), "C:/ D:/media/eve/claim E:/media/ann/STICK ");
+    ASSERT_EQ(drives.size(), 3U);
+    EXPECT_EQ(drives[1].device, (DeviceNumber{0, 51}));
+    EXPECT_EQ(drives[2].device, (DeviceNumber{8, 17}));
+    // Without a device of its own it reads no ids of a device, and is remembered by its mount.
+    EXPECT_FALSE(ReadVolumeIds(drives[1]).has_value());
+    EXPECT_EQ(VolumeIdentity(drives[1].mount, ""), "mount fuse.claim /media/eve/claim");
+    struct statfs fuseRoot {};  // FUSE reports no file-system id
+    EXPECT_EQ(IdentifyVolume(drives[1], fuseRoot, std::nullopt).serial,
+              StandInSerial(drives[1].mount));
 }
 
 TEST(DriveSelection, HiddenMountsGetNoLetter) {

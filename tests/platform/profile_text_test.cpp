@@ -86,7 +86,8 @@ TEST(ProfileText, FirstOfDuplicateSectionsAndKeysWins) {
 
 TEST(ProfileText, QuotesKeepBlanksAndQuotedValues) {
     for (const std::string value : {" lead", "trail ", "\tboth\t", "\"quoted\"", "\"", "\"half",
-                                    "a \"mid\" b", "", "plain"}) {
+                                    "a \"mid\" b", "", "plain", "'single'", "'",
+                                    "'mixed\"", "\"'both'\""}) {
         const auto text = ProfileWithValue("", "s", "k", value);
         ASSERT_TRUE(text.has_value()) << value;
         EXPECT_EQ(ProfileValue(*text, "s", "k"), value) << *text;
@@ -94,6 +95,11 @@ TEST(ProfileText, QuotesKeepBlanksAndQuotedValues) {
     EXPECT_EQ(ProfileWithValue("", "s", "k", " x"), "[s]\nk=\" x\"\n");
     EXPECT_EQ(ProfileValue("[s]\nk=  \"  padded \"  \n", "s", "k"), "  padded ");
     EXPECT_EQ(ProfileValue("[s]\nk=\"\"\n", "s", "k"), "");
+    // Single quotes enclose as double ones do; a mismatched pair stays.
+    EXPECT_EQ(ProfileValue("[s]\n1_PATH='C:\\Data'\n", "s", "1_PATH"), "C:\\Data");
+    EXPECT_EQ(ProfileValue("[s]\nk=''\n", "s", "k"), "");
+    EXPECT_EQ(ProfileValue("[s]\nk='x\"\n", "s", "k"), "'x\"");
+    EXPECT_EQ(ProfileWithValue("", "s", "k", "'x'"), "[s]\nk=\"'x'\"\n");
 }
 
 TEST(ProfileText, RefusesWhatTheLayoutCannotHold) {

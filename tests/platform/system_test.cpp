@@ -60,16 +60,41 @@ TEST(System, ExecutablePathIsADrivePath) {
     EXPECT_EQ(NativeExecutablePath(), native);
 }
 
-TEST(System, HomeFolderComesFromThePasswordDatabaseNotTheEnvironment) {
+TEST(System, HomeAndStateFolderComeFromTheEnvironmentFirst) {
     const passwd* entry = ::getpwuid(::getuid());
     ASSERT_NE(entry, nullptr);
-    const char* const saved = std::getenv("HOME");
-    const std::string savedHome = saved != nullptr ? saved : "";
-    ::setenv("HOME", "/elsewhere", 1);
-    EXPECT_EQ(HomeFolder(), std::string(entry->pw_dir));
-    if (saved != nullptr) {
-        ::setenv("HOME", savedHome.c_str(), 1);
+    const std::string database = entry->pw_dir;
+    const auto saved = [](const char* name) {
+        const char* value = std::getenv(name);
+        return value != nullptr ? std::optional<std::string>(value) : std::nullopt;
+    };
+    const std::optional<std::string> home = saved("HOME");
+    const std::optional<std::string> state = saved("XDG_STATE_HOME");
+    struct Case {
+        std::optional<std::string> home;
+        std::optional<std::string> state;
+        std::optional<std::string> homeFolder;
+        std::optional<std::string> stateFolder;
+    };
+    const Case cases[] = {
+        {"/elsewhere", std::nullopt, "/elsewhere", "/elsewhere/.local/state/tarnwick"},
+        {"/elsewhere/", "/var/state", "/elsewhere/", "/var/state/tarnwick"},
+        // Not absolute, or not there: the password database.
+        {"relative", "relative", database, database + "/.local/state/tarnwick"},
+        {std::nullopt, std::nullopt, database, database + "/.local/state/tarnwick"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.home.value_or("(unset)"));
+        const auto set = [](const char* name, const std::optional<std::string>& value) {
+            value ? ::setenv(name, value->c_str(), 1) : ::unsetenv(name);
+        };
+        set("HOME", c.home);
+        set("XDG_STATE_HOME", c.state);
+        EXPECT_EQ(HomeFolder(), c.homeFolder);
+        EXPECT_EQ(UserStateFolder(), c.stateFolder);
     }
+    home ? ::setenv("HOME", home->c_str(), 1) : ::unsetenv("HOME");
+    state ? ::setenv("XDG_STATE_HOME", state->c_str(), 1) : ::unsetenv("XDG_STATE_HOME");
     SetHomeFolderForTesting("");
     EXPECT_EQ(HomeFolder(), std::nullopt);
     SetHomeFolderForTesting(std::nullopt);

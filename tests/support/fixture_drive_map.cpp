@@ -35,6 +35,16 @@ void FixtureDriveMap::SetSerial(char letter, std::uint32_t serial) {
     drives_.at(Upper(letter)).serial = serial;
 }
 
+void FixtureDriveMap::SetAnswering(char letter, bool answering) {
+    std::lock_guard lock(mutex_);
+    if (answering) {
+        silent_.erase(Upper(letter));
+    } else {
+        silent_.insert(Upper(letter));
+    }
+    answeringChanged_.notify_all();
+}
+
 std::vector<platform::Drive> FixtureDriveMap::Drives() {
     std::lock_guard lock(mutex_);
     std::vector<platform::Drive> result;
@@ -47,7 +57,8 @@ std::vector<platform::Drive> FixtureDriveMap::Drives() {
 }
 
 std::optional<platform::Volume> FixtureDriveMap::VolumeOf(char letter) {
-    std::lock_guard lock(mutex_);
+    std::unique_lock lock(mutex_);
+    answeringChanged_.wait(lock, [this, letter] { return !silent_.contains(Upper(letter)); });
     const auto it = drives_.find(Upper(letter));
     if (it == drives_.end() || !it->second.present || !it->second.hasMedium) {
         return std::nullopt;
@@ -59,6 +70,8 @@ ScopedDriveMap::ScopedDriveMap() : map_(std::make_shared<FixtureDriveMap>()) {
     platform::SetDriveMapForTesting(map_);
 }
 
-ScopedDriveMap::~ScopedDriveMap() { platform::SetDriveMapForTesting(nullptr); }
+ScopedDriveMap::~ScopedDriveMap() {
+    platform::SetDriveMapForTesting(nullptr);
+}
 
 }  // namespace tarnwick::testing

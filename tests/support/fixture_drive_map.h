@@ -3,10 +3,12 @@
 // label, presence and medium. Install it with ScopedDriveMap; the real map comes back when the
 // scope ends.
 
+#include <condition_variable>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 
 #include "platform/volumes/drives.h"
@@ -29,13 +31,18 @@ public:
     void SetPresent(char letter, bool present);
     void SetMedium(char letter, bool hasMedium);
     void SetSerial(char letter, std::uint32_t serial);
+    // A volume that stopped answering, as a share or a stopped FUSE driver: VolumeOf waits until
+    // it answers again. Other drives answer meanwhile.
+    void SetAnswering(char letter, bool answering);
 
     std::vector<platform::Drive> Drives() override;
     std::optional<platform::Volume> VolumeOf(char letter) override;
 
 private:
     std::mutex mutex_;
+    std::condition_variable answeringChanged_;
     std::map<char, FixtureDrive> drives_;
+    std::set<char> silent_;
 };
 
 // Installs a fixture map for the lifetime of the object.

@@ -5,8 +5,6 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <stdexcept>
 #include <system_error>
 
@@ -36,43 +34,25 @@ TempDir::~TempDir() {
     fs::remove_all(path_, ec);
 }
 
-void WriteFile(const fs::path& file, const std::string& content,
-               std::optional<platform::FileTime> lastWrite) {
-    fs::create_directories(file.parent_path());
-    {
-        std::ofstream out(file, std::ios::binary | std::ios::trunc);
-        if (!out) {
-            throw std::runtime_error("cannot write " + file.string());
-        }
-        out << content;
-    }
-    if (lastWrite) {
-        SetLastWrite(file, *lastWrite);
-    }
-}
-
-std::string ReadFile(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::ostringstream content;
-    content << in.rdbuf();
-    return content.str();
-}
-
 void SetLastWrite(const fs::path& file, platform::FileTime lastWrite) {
-    const timespec times[2] = {{0, UTIME_OMIT}, platform::TimespecFromFileTime(lastWrite)};
+    // The access time too: FUSE drivers of sticks (exFAT) ignore a last-write time without one.
+    const timespec time = platform::TimespecFromFileTime(lastWrite);
+    const timespec times[2] = {time, time};
     if (utimensat(AT_FDCWD, file.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0) {
         throw std::runtime_error("cannot set the time of " + file.string());
     }
 }
 
 platform::FileTime LastWrite(const fs::path& file) {
-    struct stat st{};
+    struct stat st {};
     if (stat(file.c_str(), &st) != 0) {
         throw std::runtime_error("cannot stat " + file.string());
     }
     return platform::FileTimeFromTimespec(st.st_mtim);
 }
 
-bool RunningAsRoot() { return geteuid() == 0; }
+bool RunningAsRoot() {
+    return geteuid() == 0;
+}
 
 }  // namespace tarnwick::testing

@@ -249,8 +249,10 @@ private:
     }
     bool MountFuse(StickKind kind) const {
         switch (kind) {
-            case StickKind::kFat32:  // without fsname the table names "fusefat" as the source
-                return Run({"fusefat", "-o", "rw+,fsname=" + loop_, loop_, dir_}) == 0;
+            // blkdev: the kernel opens the device for the mount ("fuseblk"), as the only FUSE
+            // mount whose source counts as its device.
+            case StickKind::kFat32:
+                return Run({"fusefat", "-o", "rw+,blkdev,fsname=" + loop_, loop_, dir_}) == 0;
             case StickKind::kExfat:
                 return Run({"mount.exfat-fuse", loop_, dir_}) == 0;
             case StickKind::kNtfs:
@@ -588,7 +590,7 @@ public:
         loop_ = loop.substr(0, loop.find('\n'));
         mounted_ = Run({"mount", "-t", type, loop_, dir_}) == 0;
         if (!mounted_ && type == "vfat" && !FindProgram("fusefat").empty()) {
-            mounted_ = Run({"fusefat", "-o", "rw+,fsname=" + loop_, loop_, dir_}) == 0 &&
+            mounted_ = Run({"fusefat", "-o", "rw+,blkdev,fsname=" + loop_, loop_, dir_}) == 0 &&
                        WaitForMount(dir_, true);
         }
     }
