@@ -11,27 +11,14 @@
 #include <QPushButton>
 #include <QStyle>
 
-#include "platform/system/system.h"
-#include "platform/system/version.h"
 #include "ui/Look.h"
 #include "ui/Text.h"
+#include "windowlogic/about.h"
 
 namespace tarnwick::ui {
 
 QString VersionText() {
-    const auto executable = platform::NativeExecutablePath();
-    if (!executable) {
-        return {};
-    }
-    const auto version = platform::ReadFileVersion(*executable);
-    if (!version) {
-        return {};
-    }
-    return QStringLiteral("%1.%2.%3.%4")
-        .arg(version->major)
-        .arg(version->minor)
-        .arg(version->release)
-        .arg(version->build);
+    return ToQt(windowlogic::VersionText());
 }
 
 namespace {

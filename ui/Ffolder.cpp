@@ -12,28 +12,18 @@
 #include <QStyle>
 #include <QTimer>
 #include <QVBoxLayout>
-#include <algorithm>
-#include <cctype>
 #include <optional>
 
 #include "engine/queries.h"
-#include "platform/system/system.h"
-#include "platform/volumes/drives.h"
 #include "ui/Ffolderbrowse.h"
 #include "ui/Forms.h"
 #include "ui/Look.h"
 #include "ui/Text.h"
+#include "windowlogic/folder_dialog.h"
 
 namespace tarnwick::ui {
 
 namespace {
-
-const char* const kMergeText =
-    " Files && folders will be copied TO and FROM this folder, if they do not exist or are newer.";
-const char* const kBackupText =
-    " Files && folders will only be copied TO this folder, if they do not exist or are newer.";
-const char* const kSubfoldersText = " Files && all subfolders will be synchronised.";
-const char* const kOwnFilesText = " Only files in this folder will be synchronised.";
 
 QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text, const QRect& geometry) {
     auto* label = new QLabel(text, parent);
@@ -44,47 +34,11 @@ QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text, const 
     return label;
 }
 
-// The local path a file:// URL names, as bytes; nullopt for another host or another scheme.
-std::optional<std::string> LocalFileOfUrl(const std::string& url) {
-    constexpr std::string_view kScheme = "file://";
-    if (url.size() < kScheme.size() ||
-        !std::equal(kScheme.begin(), kScheme.end(), url.begin(), [](char a, char b) {
-            return a == std::tolower(static_cast<unsigned char>(b));
-        })) {
-        return std::nullopt;
-    }
-    std::string_view rest = std::string_view(url).substr(kScheme.size());
-    const std::size_t slash = rest.find('/');
-    if (slash == std::string_view::npos) {
-        return std::nullopt;
-    }
-    const std::string_view host = rest.substr(0, slash);
-    if (!host.empty() && host != "localhost") {
-        return std::nullopt;
-    }
-    const QByteArray encoded(rest.data() + slash, static_cast<qsizetype>(rest.size() - slash));
-    return QByteArray::fromPercentEncoding(encoded).toStdString();
-}
-
-// "~" or "~/rest" as the shell reads it: the user's home folder, or rest inside it. nullopt when
-// the home folder cannot be had.
-std::optional<std::string> InHomeFolder(const std::string& typed) {
-    std::optional<std::string> home = platform::HomeFolder();
-    if (!home) {
-        const QByteArray variable = qgetenv("HOME");
-        if (!variable.startsWith('/')) {
-            return std::nullopt;
-        }
-        home = variable.toStdString();
-    }
-    return *home + typed.substr(1);
-}
-
 }  // namespace
 
 TfrmFolder::TfrmFolder(QWidget* parent) : TModalDialog(parent) {
     setObjectName("frmFolder");
-    setWindowTitle(QStringLiteral("Specify folder"));
+    setWindowTitle(ToQt(windowlogic::kFolderDialogCaption));
     resize(Scaled(QSize(653, 245)));
     setMinimumSize(Scaled(QSize(653, 245)));
 
@@ -166,7 +120,7 @@ TfrmFolder::TfrmFolder(QWidget* parent) : TModalDialog(parent) {
 
     Timer1 = new QTimer(this);
     Timer1->setObjectName("Timer1");
-    Timer1->setInterval(300);
+    Timer1->setInterval(windowlogic::kRefreshMilliseconds);
 
     connect(Edit1, &QLineEdit::textChanged, this, &TfrmFolder::Edit1Change);
     connect(Timer1, &QTimer::timeout, this, &TfrmFolder::Timer1Timer);
@@ -210,7 +164,7 @@ int TfrmFolder::ExecuteDestination(const QString& caption, std::string& path, bo
 }
 
 int TfrmFolder::Execute(const QString& caption, std::string& path) {
-    setWindowTitle(caption.isEmpty() ? QStringLiteral("Specify folder") : caption);
+    setWindowTitle(caption.isEmpty() ? ToQt(windowlogic::kFolderDialogCaption) : caption);
     Edit1->setMaxLength(static_cast<int>(kMaxDialogPathLength));
     SetPathText(ToQt(path));
     const int result = exec() == 1 ? 1 : 2;
@@ -235,71 +189,46 @@ void TfrmFolder::SetPathText(const QString& text) {
 
 void TfrmFolder::AcceptNativePath() {
     const QString text = Edit1->text();
-    const std::string bytes = FromQt(text);
-    std::optional<std::string> drivePath;
-    if (bytes.size() >= 2 && bytes[1] == ':' && bytes.find('/') != std::string::npos) {
-        // "C:/Data": '/' never occurs in a name here, so it is a separator written the Linux way.
-        // Such a text is most often a native path still being typed that an earlier refresh put
-        // under the letter of the part typed then ("C:\media\ann" + "/STICK/DCIM"): where the
-        // whole path lies on another lettered volume, it takes that volume's letter.
-        drivePath = bytes;
-        std::replace(drivePath->begin(), drivePath->end(), '/', '\\');
-        const auto native = platform::ToNativePath(*drivePath);
-        const auto onVolume = native ? platform::ToDrivePath(*native) : std::nullopt;
-        if (onVolume && onVolume->front() != drivePath->front()) {
-            drivePath = onVolume;
-        }
-    } else {
-        std::optional<std::string> native;
-        if (bytes.starts_with('/')) {
-            native = bytes;
-        } else if (bytes == "~" || bytes.starts_with("~/")) {
-            native = InHomeFolder(bytes);
-        } else {
-            native = LocalFileOfUrl(bytes);
-        }
-        if (native) {
-            drivePath = platform::ToDrivePath(*native);
-        }
-    }
+    const std::optional<std::string> drivePath = windowlogic::DrivePathOfTyped(FromQt(text));
     if (!drivePath) {
         return;
     }
     const QString rewritten = ToQt(*drivePath);
-    const qsizetype fromEnd = text.size() - Edit1->cursorPosition();
+    const int cursor = Edit1->cursorPosition();
     {
         const QSignalBlocker quiet(Edit1);
         SetPathText(rewritten);
     }
-    Edit1->setCursorPosition(static_cast<int>(std::max<qsizetype>(0, rewritten.size() - fromEnd)));
+    Edit1->setCursorPosition(windowlogic::CursorAfterRewrite(static_cast<int>(text.size()), cursor,
+                                                             static_cast<int>(rewritten.size())));
 }
 
-bool TfrmFolder::ReadDiskInfo(const std::string& path, bool show) {
-    if (path.empty()) {
-        return false;
-    }
-    const std::string driveText{path.front(), ':'};
-    std::string label = driveText;
-    const std::uint32_t serial = GetVolumeSerial(driveText, label);
-    const bool fits = path.size() <= kMaxDialogPathLength;
-    const bool exists = fits && FolderExists(path);
-    if (show) {
-        std::string description;
-        const std::uint32_t type = GetDriveDescription(path.front(), &description);
-        lblLabel->setText(ToQt(label));
-        lblLabel->setToolTip(lblLabel->text());
-        lblSerial->setText(QString::number(serial));
-        lblType->setText(ToQt(description));
-        DriveType = static_cast<int>(type);
-        bbtnVista->setEnabled(exists);
-    }
-    return exists && serial != 0;
+void TfrmFolder::ReadDiskInfo(const std::string& path) {
+    const std::uint64_t question = ++asked_;
+    bbtnVista->setEnabled(false);
+    questions_.Ask<windowlogic::DiskInfo>(
+        [path] { return windowlogic::DiskInfoOf(path); },
+        [this, question](const windowlogic::DiskInfo& info) {
+            if (question != asked_) {
+                return;
+            }
+            answered_ = question;
+            lblLabel->setText(ToQt(info.label));
+            lblLabel->setToolTip(lblLabel->text());
+            lblSerial->setText(QString::number(info.serial));
+            lblType->setText(ToQt(info.description));
+            DriveType = info.driveType;
+            saveAccepted_ = info.rule.accepted;
+            bbtnVista->setEnabled(info.rule.enabled);
+        });
 }
 
 void TfrmFolder::Timer1Timer() {
     Timer1->stop();
     AcceptNativePath();
     if (Edit1->text().isEmpty()) {
+        answered_ = ++asked_;
+        saveAccepted_ = false;
         lblLabel->clear();
         lblLabel->setToolTip(QString());
         lblSerial->clear();
@@ -308,10 +237,13 @@ void TfrmFolder::Timer1Timer() {
         bbtnVista->setEnabled(false);
         return;
     }
-    ReadDiskInfo(FromQt(Edit1->text()), true);
+    ReadDiskInfo(FromQt(Edit1->text()));
 }
 
 void TfrmFolder::Edit1Change() {
+    // What was read describes another text now.
+    ++asked_;
+    bbtnVista->setEnabled(false);
     // Typing on while the timer runs does not put the refresh off.
     if (!Timer1->isActive()) {
         Timer1->start();
@@ -328,13 +260,11 @@ bool TfrmFolder::FormClose(int modalResult) {
         return true;
     }
     // The caller stores DriveType and the serial text with the path: they must describe the
-    // final text, not one typed up to 300 ms earlier.
-    Timer1Timer();
-    const QString text = Edit1->text();
-    if (text.isEmpty()) {
-        return false;
+    // final text. Until its answer has come, a Save is refused, as Save is disabled meanwhile.
+    if (Timer1->isActive()) {
+        Timer1Timer();
     }
-    return ReadDiskInfo(FromQt(text), false);
+    return !Edit1->text().isEmpty() && !DiskInfoPending() && saveAccepted_;
 }
 
 void TfrmFolder::FormResize() {
@@ -346,7 +276,7 @@ void TfrmFolder::btnBrowseClick() {
     AcceptNativePath();
     std::string folder = FromQt(Edit1->text());
     if (TfrmFolderBrowse &&
-        TfrmFolderBrowse->ChooseFolder(QStringLiteral("    Please choose a folder"), folder) == 1) {
+        TfrmFolderBrowse->ChooseFolder(ToQt(windowlogic::kBrowsePrompt), folder) == 1) {
         SetPathText(ToQt(folder));
     }
     Edit1Change();
@@ -354,13 +284,13 @@ void TfrmFolder::btnBrowseClick() {
 
 void TfrmFolder::RadioGroup1Click() {
     const bool merge = RadioGroup1ItemIndex() == 0;
-    lblRadioText->setText(PlainCaption(QString::fromUtf8(merge ? kMergeText : kBackupText)));
+    lblRadioText->setText(PlainCaption(ToQt(windowlogic::FolderTypeExplanation(merge))));
     Merge = merge;
 }
 
 void TfrmFolder::chkSubfoldersClick() {
-    lblRadioText->setText(PlainCaption(
-        QString::fromUtf8(chkSubfolders->isChecked() ? kSubfoldersText : kOwnFilesText)));
+    lblRadioText->setText(
+        PlainCaption(ToQt(windowlogic::SubfolderExplanation(chkSubfolders->isChecked()))));
 }
 
 void TfrmFolder::resizeEvent(QResizeEvent* event) {

@@ -3,8 +3,10 @@
 // source, whether subfolders take part or, for a destination, whether it is Merge or Backup.
 
 #include <QString>
+#include <cstdint>
 #include <string>
 
+#include "ui/Background.h"
 #include "ui/ModalDialog.h"
 
 class QButtonGroup;
@@ -30,9 +32,13 @@ public:
     int ExecuteSource(const QString& caption, std::string& path, bool& subfolders);
     int ExecuteDestination(const QString& caption, std::string& path, bool& merge);
 
-    // Reads the disk information of a non-empty path and, with `show`, puts it into the labels,
-    // `DriveType` and the Save button. Answers whether the folder may be saved.
-    bool ReadDiskInfo(const std::string& path, bool show);
+    // Asks for the disk information of a non-empty path off this thread (its volume may have
+    // stopped answering). The labels keep what they show until the answer comes; then it goes into
+    // the labels, `DriveType` and the Save button, unless the path was changed meanwhile. Save
+    // stays disabled until then.
+    void ReadDiskInfo(const std::string& path);
+    // True while the disk information of the path as it is typed has not come yet.
+    bool DiskInfoPending() const { return answered_ != asked_; }
 
     // Event handlers.
     void Timer1Timer();
@@ -84,6 +90,14 @@ private:
     void SetPathText(const QString& text);
     // Turns a native path or a file:// URL in Edit1 into its drive path.
     void AcceptNativePath();
+
+    // The last question about the disk information, and the one whose answer is shown. A change
+    // of the path counts as a question, so that an answer for an earlier text is dropped.
+    std::uint64_t asked_ = 0;
+    std::uint64_t answered_ = 0;
+    // Whether the answer shown allows a Save of the path it was asked for.
+    bool saveAccepted_ = false;
+    BackgroundQuestions questions_{this};
 };
 
 }  // namespace tarnwick::ui

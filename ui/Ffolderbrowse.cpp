@@ -4,11 +4,14 @@
 #include <QContextMenuEvent>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
+#include <QScopedValueRollback>
 #include <QSignalBlocker>
 #include <QStyle>
 #include <QStyledItemDelegate>
@@ -19,11 +22,11 @@
 #include <utility>
 
 #include "engine/queries.h"
-#include "platform/files/files.h"
 #include "platform/volumes/drives.h"
 #include "ui/Look.h"
 #include "ui/Shell.h"
 #include "ui/Text.h"
+#include "windowlogic/folder_browser.h"
 
 namespace tarnwick::ui {
 
@@ -31,11 +34,14 @@ namespace {
 
 constexpr int kImageRole = Qt::UserRole + 1;
 constexpr int kPlaceholderRole = Qt::UserRole + 2;
+constexpr int kListingRole = Qt::UserRole + 3;  // the node's folders are being listed
 
-constexpr int kImageDot = 0;
-constexpr int kImageClosedFolder = 1;
-constexpr int kImageOpenFolder = 8;
-constexpr int kImageCount = 20;
+using windowlogic::kImageClosedFolder;
+using windowlogic::kImageCount;
+using windowlogic::kImageDot;
+using windowlogic::kImageOpenFolder;
+// A picture-less image, shown by a drive until its type is known.
+constexpr int kImageTypeNotRead = 9;
 
 QPixmap BlankImage() {
     QPixmap pixmap(16, 16);
@@ -95,7 +101,11 @@ public:
 class FolderTree : public QTreeWidget {
 public:
     FolderTree(TTfrmFolderBrowse* form, QWidget* parent) : QTreeWidget(parent), form_(form) {}
+    using QTreeWidget::indexFromItem;
     using QTreeWidget::itemFromIndex;
+
+    // True while the tree handles the user's mouse or keys, through which a node may open.
+    bool ByUser() const { return byUser_; }
 
     // Ends a label edit that is still open, confirming the label typed so far, as the tree
     // control does when the dialog is closed under it.
@@ -122,6 +132,19 @@ protected:
         return started;
     }
 
+    void mousePressEvent(QMouseEvent* event) override {
+        const QScopedValueRollback byUser(byUser_, true);
+        QTreeWidget::mousePressEvent(event);
+    }
+    void mouseDoubleClickEvent(QMouseEvent* event) override {
+        const QScopedValueRollback byUser(byUser_, true);
+        QTreeWidget::mouseDoubleClickEvent(event);
+    }
+    void keyPressEvent(QKeyEvent* event) override {
+        const QScopedValueRollback byUser(byUser_, true);
+        QTreeWidget::keyPressEvent(event);
+    }
+
     void contextMenuEvent(QContextMenuEvent* event) override {
         const bool fromMouse = event->reason() == QContextMenuEvent::Mouse;
         form_->TreeView1ContextPopup(fromMouse ? event->pos() : QPoint(-1, -1));
@@ -131,6 +154,7 @@ protected:
 private:
     TTfrmFolderBrowse* form_;
     QPersistentModelIndex editing_;
+    bool byUser_ = false;
 };
 
 // Hands a confirmed label to the form instead of writing it into the node.
@@ -160,7 +184,7 @@ QWidget* MakePanel(QWidget* parent, const char* name) {
 
 TTfrmFolderBrowse::TTfrmFolderBrowse(QWidget* parent) : TModalDialog(parent) {
     setObjectName("TfrmFolderBrowse");
-    setWindowTitle(QStringLiteral("Browse for Folder"));
+    setWindowTitle(ToQt(windowlogic::kBrowserCaption));
     resize(Scaled(QSize(353, 358)));
     setMinimumSize(Scaled(QSize(338, 200)));
 
@@ -275,7 +299,8 @@ TTfrmFolderBrowse::TTfrmFolderBrowse(QWidget* parent) : TModalDialog(parent) {
 
 int TTfrmFolderBrowse::ChooseFolder(const QString& prompt, std::string& path) {
     FolderPath = path;
-    Panel1->setText(prompt.isEmpty() ? QStringLiteral("Choose a folder") : PlainCaption(prompt));
+    Panel1->setText(prompt.isEmpty() ? ToQt(windowlogic::kDefaultBrowserPrompt)
+                                     : PlainCaption(prompt));
     const int result = exec() == 1 ? 1 : 2;
     if (result == 1) {
         path = FolderPath;
@@ -297,9 +322,7 @@ QTreeWidgetItem* TTfrmFolderBrowse::Selected() const {
 }
 
 void TTfrmFolderBrowse::SetImage(QTreeWidgetItem* node, int index) {
-    if (index < 0 || index >= kImageCount) {
-        index = kImageDot;
-    }
+    index = windowlogic::ImageOrDot(index);
     node->setData(0, kImageRole, index);
     node->setIcon(0, nodeIcons_[static_cast<std::size_t>(index)]);
 }
@@ -320,11 +343,27 @@ void TTfrmFolderBrowse::CollapseQuietly(QTreeWidgetItem* node) {
 
 void TTfrmFolderBrowse::FillDrives() {
     TreeView1->clear();
-    for (const std::string& root : platform::LogicalDriveRoots()) {
+    const std::uint64_t filling = ++fillings_;
+    const std::vector<std::string> roots = platform::LogicalDriveRoots();
+    typesPending_ = static_cast<int>(roots.size());
+    for (const std::string& root : roots) {
         auto* drive = new FolderNode(TreeView1);
-        drive->setText(0, ToQt(root.substr(0, 1)) + QLatin1Char(':'));
-        SetImage(drive, static_cast<int>(GetDriveDescription(root.front())));
+        const QString text = ToQt(windowlogic::DriveNodeText(root));
+        drive->setText(0, text);
+        SetImage(drive, kImageTypeNotRead);
         AddPlaceholder(drive);
+        const auto setImage = [this, filling, text](int image) {
+            if (filling != fillings_) {
+                return;  // for a tree rebuilt since
+            }
+            --typesPending_;
+            const QList<QTreeWidgetItem*> found =
+                TreeView1->findItems(text, Qt::MatchExactly | Qt::MatchCaseSensitive);
+            if (!found.isEmpty()) {
+                SetImage(found.front(), image);
+            }
+        };
+        questions_.Ask<int>([root] { return windowlogic::DriveImage(root); }, setImage);
     }
     // Clearing the tree drops the selection without a notification.
     TreeView1Change();
@@ -332,53 +371,79 @@ void TTfrmFolderBrowse::FillDrives() {
 
 bool TTfrmFolderBrowse::ListSubfolders(QTreeWidgetItem* placeholder) {
     QTreeWidgetItem* const parent = placeholder->parent();
-    const std::string folder = NodePath(placeholder);
-    std::optional<platform::Directory> listing = platform::Directory::Open(folder);
-    if (!parent || !listing) {
+    if (!parent) {
         return false;
-    }
-    const std::string base = folder + '\\';
-    bool anyEntry = false;
-    while (const auto entry = listing->Next()) {
-        anyEntry = true;
-        // The listing tells folders from files: a folder of many files is listed without a
-        // look at each of them.
-        if (!listing->LastIsFolder(*entry)) {
-            continue;
-        }
-        const std::string name(*entry);
-        auto* node = new FolderNode(parent);
-        node->setText(0, ToQt(name));
-        SetImage(node, kImageClosedFolder);
-        if (HasSubfolders(base + name)) {
-            AddPlaceholder(node);
-        }
     }
     // A drive whose root holds nothing at all (a freshly formatted stick) is refused like one
     // without a medium: it keeps its expander, so a folder made on it later can be reached.
-    if (!anyEntry && !parent->parent()) {
+    const auto subfolders = windowlogic::ListSubfolders(NodePath(placeholder), !parent->parent());
+    if (!subfolders) {
         return false;
+    }
+    AddListed(placeholder, *subfolders);
+    return true;
+}
+
+void TTfrmFolderBrowse::AddListed(QTreeWidgetItem* placeholder,
+                                  const std::vector<windowlogic::Subfolder>& subfolders) {
+    QTreeWidgetItem* const parent = placeholder->parent();
+    for (const windowlogic::Subfolder& subfolder : subfolders) {
+        auto* node = new FolderNode(parent);
+        node->setText(0, ToQt(subfolder.name));
+        SetImage(node, kImageClosedFolder);
+        if (subfolder.hasSubfolders) {
+            AddPlaceholder(node);
+        }
     }
     // Listed: the placeholder goes, also when no subfolder was found, so an empty folder shows
     // no expander and no stray ">" child.
     delete placeholder;
     parent->sortChildren(0, Qt::AscendingOrder);
-    return true;
+}
+
+void TTfrmFolderBrowse::ListInBackground(QTreeWidgetItem* node) {
+    if (node->data(0, kListingRole).toBool()) {
+        return;
+    }
+    node->setData(0, kListingRole, true);
+    auto* const tree = static_cast<FolderTree*>(TreeView1);
+    const QPersistentModelIndex index(tree->indexFromItem(node));
+    const std::uint64_t filling = fillings_;
+    const std::string path = NodePath(node);
+    const bool driveRoot = !node->parent();
+    using Listing = std::optional<std::vector<windowlogic::Subfolder>>;
+    const auto open = [this, tree, index, filling](const Listing& subfolders) {
+        if (filling != fillings_ || !index.isValid()) {
+            return;  // the tree was rebuilt, or the node listed anew, since
+        }
+        QTreeWidgetItem* const listed = tree->itemFromIndex(QModelIndex(index));
+        listed->setData(0, kListingRole, false);
+        QTreeWidgetItem* const first = listed->child(0);
+        // A listing that could not be made leaves the node as a refused expansion does.
+        const bool refused = !subfolders || !first || !IsPlaceholder(first);
+        if (!refused) {
+            AddListed(first, *subfolders);
+            if (listed->childCount() > 0) {
+                listed->setExpanded(true);
+            }
+        }
+        if (roadWaitsFor_.isValid() && roadWaitsFor_ == index) {
+            roadWaitsFor_ = QPersistentModelIndex();
+            StepRoad(refused);
+        }
+    };
+    questions_.Ask<Listing>(
+        [path, driveRoot] { return windowlogic::ListSubfolders(path, driveRoot); }, open);
 }
 
 std::string TTfrmFolderBrowse::NodePath(const QTreeWidgetItem* node) const {
-    std::string path;
+    std::vector<std::string> texts;
     for (const QTreeWidgetItem* step = node; step; step = step->parent()) {
-        if (IsPlaceholder(step)) {
-            continue;
+        if (!IsPlaceholder(step)) {
+            texts.insert(texts.begin(), FromQt(step->text(0)));
         }
-        std::string part = FromQt(step->text(0));
-        if (step->parent()) {
-            part.insert(part.begin(), '\\');
-        }
-        path.insert(0, part);
     }
-    return path;
+    return windowlogic::NodePath(texts);
 }
 
 namespace {
@@ -398,45 +463,56 @@ QTreeWidgetItem* FindChild(QTreeWidget* tree, QTreeWidgetItem* parent, std::stri
 }  // namespace
 
 void TTfrmFolderBrowse::SelectPath(const std::string& path, bool expandLast) {
-    const auto select = [this](QTreeWidgetItem* node) {
-        TreeView1->setCurrentItem(node);
-        TreeView1->scrollToItem(node);
-    };
-    std::string_view rest = path;
-    std::size_t separator = rest.find('\\');
-    if (separator == std::string_view::npos) {
-        if (rest.size() == 2 && rest[1] == ':') {
-            if (QTreeWidgetItem* drive = FindChild(TreeView1, nullptr, rest)) {
-                select(drive);
-                if (expandLast) {
-                    drive->setExpanded(true);
-                }
-            }
+    road_ = windowlogic::FolderRoad(path, expandLast);
+    roadAt_ = roadWaitsFor_ = QPersistentModelIndex();
+    StepRoad(false);
+}
+
+bool TTfrmFolderBrowse::OpenNode(QTreeWidgetItem* node) {
+    if (node->child(0) && IsPlaceholder(node->child(0))) {
+        ListInBackground(node);
+        return false;
+    }
+    node->setExpanded(true);
+    return true;
+}
+
+void TTfrmFolderBrowse::StepRoad(bool refused) {
+    auto* const tree = static_cast<FolderTree*>(TreeView1);
+    QTreeWidgetItem* at = roadAt_.isValid() ? tree->itemFromIndex(QModelIndex(roadAt_)) : nullptr;
+    using Kind = windowlogic::FolderRoad::Step::Kind;
+    windowlogic::FolderRoad::Step step =
+        refused ? road_.Refused() : windowlogic::FolderRoad::Step{};
+    while (const std::string* next = road_.Next()) {
+        QTreeWidgetItem* const found = FindChild(TreeView1, at, *next);
+        step = road_.Found(found != nullptr);
+        if (found) {
+            at = found;
+            roadAt_ = QPersistentModelIndex(tree->indexFromItem(found));
         }
+        if (step.kind == Kind::kEnd) {
+            break;
+        }
+        if (!OpenNode(at)) {
+            roadWaitsFor_ = roadAt_;
+            return;  // on when its listing comes
+        }
+    }
+    if (step.kind != Kind::kEnd || !step.select || !at) {
         return;
     }
-    // A path that begins with a backslash is taken whole as its first name: it names no drive.
-    QTreeWidgetItem* current =
-        FindChild(TreeView1, nullptr, separator == 0 ? rest : rest.substr(0, separator));
-    if (!current) {
-        return;
+    {
+        const QScopedValueRollback byRoad(roadSelects_, true);
+        TreeView1->setCurrentItem(at);
     }
-    current->setExpanded(true);
-    do {
-        rest.remove_prefix(separator + 1);
-        separator = rest.find('\\');
-        QTreeWidgetItem* next = FindChild(TreeView1, current, rest.substr(0, separator));
-        if (!next) {
-            select(current);
-            current->setExpanded(true);
-            return;
+    TreeView1->scrollToItem(at);
+    if (step.open) {
+        if (!OpenNode(at)) {
+            roadWaitsFor_ = roadAt_;  // the road has ended; this only tells that it still opens
         }
-        next->setExpanded(true);
-        current = next;
-    } while (separator != std::string_view::npos);
-    select(current);
-    if (!expandLast) {
-        current->setExpanded(false);
+    } else {
+        CollapseQuietly(at);
+        TreeView1Collapsed(at);
     }
 }
 
@@ -453,11 +529,25 @@ bool TTfrmFolderBrowse::FormClose(int modalResult) {
     // that Save returns the folder under the name it has on disk.
     static_cast<FolderTree*>(TreeView1)->FinishEditing();
     RenameConfirmedLabel();
+    if (modalResult == 1 && renaming_) {
+        closeAfterRename_ = modalResult;
+        return false;
+    }
+    closeAfterRename_ = 0;
     FolderPath = modalResult == 1 ? NodePath(Selected()) : std::string();
     return true;
 }
 
 void TTfrmFolderBrowse::OnItemExpanded(QTreeWidgetItem* node) {
+    // A node the user opens is listed off this thread (its volume may have stopped answering)
+    // and opens when the listing comes. The dialog's own expansions (the initial folder, Make
+    // New Folder, Refresh) need the folders listed by the time they return.
+    if (static_cast<FolderTree*>(TreeView1)->ByUser() && node->child(0) &&
+        IsPlaceholder(node->child(0))) {
+        CollapseQuietly(node);
+        ListInBackground(node);
+        return;
+    }
     // QTreeWidget reports an expansion only once it has happened: a refused one is taken back.
     if (!TreeView1Expanding(node)) {
         CollapseQuietly(node);
@@ -492,47 +582,63 @@ void TTfrmFolderBrowse::TreeView1Collapsed(QTreeWidgetItem* node) {
 }
 
 void TTfrmFolderBrowse::TreeView1Change() {
+    // Save waits for the answer whether the selected folder exists (and fits the callers'
+    // buffers); an answer for a selection changed since is dropped.
+    bbtnSave->setEnabled(false);
+    const std::uint64_t selection = ++selections_;
+    if (!roadSelects_) {
+        // A folder the user chose: a walk still under way must not take it away.
+        road_ = {};
+        roadWaitsFor_ = QPersistentModelIndex();
+    }
     const QTreeWidgetItem* const node = Selected();
     if (!node) {
-        bbtnSave->setEnabled(false);
         return;
     }
-    const std::string chosen = NodePath(node);
-    std::string probe = chosen;
-    if (probe.size() == 2 && probe[1] == ':') {
-        probe.push_back('\\');
-    }
-    // A folder whose path would not fit the callers' buffers cannot be returned.
-    bbtnSave->setEnabled(chosen.size() <= kMaxDialogPathLength && FolderExists(probe));
+    questions_.Ask<bool>([path = NodePath(node)] { return windowlogic::MayReturn(path); },
+                         [this, selection](bool mayReturn) {
+                             if (selection == selections_) {
+                                 bbtnSave->setEnabled(mayReturn);
+                             }
+                         });
 }
 
 bool TTfrmFolderBrowse::TreeView1Editing(QTreeWidgetItem* node) {
-    return node && node->parent() && !IsPlaceholder(node);
+    return !renaming_ && node && node->parent() && !IsPlaceholder(node);
 }
 
-void TTfrmFolderBrowse::TreeView1Edited(QTreeWidgetItem* node, QString& label) {
+void TTfrmFolderBrowse::TreeView1Edited(QTreeWidgetItem* node, const QString& label) {
     if (!node || !node->parent()) {
         return;
     }
-    if (label.isEmpty() || label == node->text(0)) {
-        label = node->text(0);
-        return;
-    }
-    const std::string name = FromQt(label);
-    const std::string newPath = NodePath(node->parent()) + '\\' + name;
-    // A label is a name: separators or "." and ".." would move the folder somewhere else.
-    const bool plainName = name.find_first_of(std::string_view("\\/\0", 3)) == std::string::npos &&
-                           name != "." && name != "..";
-    if (plainName && platform::MoveFile(NodePath(node), newPath)) {
-        node->setText(0, label);
-        node->parent()->sortChildren(0, Qt::AscendingOrder);
-        TreeView1->scrollToItem(node);
-        TreeView1Change();  // a longer name may no longer fit the callers' buffers
-        return;
-    }
-    label = node->text(0);
-    ShowMessageBox(this, BoxIcon::Error, QStringLiteral("Could not rename "),
-                   QStringLiteral("Unable to rename to\n") + ToQt(newPath));
+    renaming_ = true;
+    auto* const tree = static_cast<FolderTree*>(TreeView1);
+    const QPersistentModelIndex index(tree->indexFromItem(node));
+    const std::uint64_t filling = fillings_;
+    const auto answered = [this, tree, index, filling,
+                           label](const windowlogic::RenameResult& renamed) {
+        renaming_ = false;
+        QTreeWidgetItem* const node = filling == fillings_ && index.isValid()
+                                          ? tree->itemFromIndex(QModelIndex(index))
+                                          : nullptr;
+        // A refusal answered after Close has no window to be told in.
+        if (renamed.kind == windowlogic::RenameResult::Kind::kRefused && isVisible()) {
+            ShowMessageBox(this, BoxIcon::Error, ToQt(windowlogic::kRenameFailedCaption),
+                           ToQt(windowlogic::RenameFailedText(renamed.newPath)));
+        } else if (node && renamed.kind == windowlogic::RenameResult::Kind::kRenamed) {
+            node->setText(0, label);
+            node->parent()->sortChildren(0, Qt::AscendingOrder);
+            TreeView1->scrollToItem(node);
+            TreeView1Change();  // a longer name may no longer fit the callers' buffers
+        }
+        if (const int result = std::exchange(closeAfterRename_, 0); result != 0) {
+            done(result);
+        }
+    };
+    questions_.Ask<windowlogic::RenameResult>(
+        [parentPath = NodePath(node->parent()), oldName = FromQt(node->text(0)),
+         name = FromQt(label)] { return windowlogic::RenameFolder(parentPath, oldName, name); },
+        answered);
 }
 
 void TTfrmFolderBrowse::LabelConfirmed(const QModelIndex& node, const QString& label) {
@@ -549,7 +655,7 @@ void TTfrmFolderBrowse::RenameConfirmedLabel() {
     }
     QTreeWidgetItem* const node =
         static_cast<FolderTree*>(TreeView1)->itemFromIndex(QModelIndex(pendingRenameNode_));
-    QString label = std::exchange(pendingRenameLabel_, QString());
+    const QString label = std::exchange(pendingRenameLabel_, QString());
     pendingRenameNode_ = QPersistentModelIndex();
     TreeView1Edited(node, label);
 }
@@ -571,18 +677,28 @@ void TTfrmFolderBrowse::bbtnNewFolderClick() {
     if (!node) {
         return;
     }
-    const std::string newPath = NodePath(node) + "\\New Folder";
-    if (!platform::CreateDirectory(newPath)) {
-        ShowMessageBox(this, BoxIcon::Error, QStringLiteral("Could not create the directory"),
-                       ToQt(newPath));
-        return;
-    }
-    // List the node anew so the new folder takes its sorted place among the others.
-    CollapseQuietly(node);
-    qDeleteAll(node->takeChildren());
-    AddPlaceholder(node);
-    node->setExpanded(true);
-    SelectPath(newPath, true);
+    auto* const tree = static_cast<FolderTree*>(TreeView1);
+    const QPersistentModelIndex index(tree->indexFromItem(node));
+    const std::uint64_t filling = fillings_;
+    const auto made = [this, tree, index, filling](const windowlogic::NewFolderResult& newFolder) {
+        if (filling != fillings_ || !index.isValid()) {
+            return;  // the tree was rebuilt, or the node removed, since
+        }
+        if (!newFolder.made) {
+            ShowMessageBox(this, BoxIcon::Error, ToQt(windowlogic::kNewFolderFailedCaption),
+                           ToQt(newFolder.path));
+            return;
+        }
+        // List the node anew so the new folder takes its sorted place among the others.
+        QTreeWidgetItem* const parent = tree->itemFromIndex(QModelIndex(index));
+        CollapseQuietly(parent);
+        qDeleteAll(parent->takeChildren());
+        parent->setData(0, kListingRole, false);
+        AddPlaceholder(parent);
+        SelectPath(newFolder.path, true);
+    };
+    questions_.Ask<windowlogic::NewFolderResult>(
+        [path = NodePath(node)] { return windowlogic::MakeNewFolder(path); }, made);
 }
 
 void TTfrmFolderBrowse::bbtnRefreshClick() {

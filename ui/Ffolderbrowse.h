@@ -7,10 +7,14 @@
 #include <QPersistentModelIndex>
 #include <QString>
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
+#include "ui/Background.h"
 #include "ui/ModalDialog.h"
+#include "windowlogic/folder_browser.h"
+#include "windowlogic/folder_dialog.h"
 
 class QAction;
 class QLabel;
@@ -22,9 +26,7 @@ class QTreeWidgetItem;
 
 namespace tarnwick::ui {
 
-// Longest path, in bytes, that the dialogs hand back to their callers: the callers keep paths in
-// buffers of 1,024 bytes with their terminator.
-inline constexpr std::size_t kMaxDialogPathLength = 1023;
+using windowlogic::kMaxDialogPathLength;
 
 class TTfrmFolderBrowse : public TModalDialog {
     Q_OBJECT
@@ -36,23 +38,33 @@ public:
     // leaves `path` alone. An empty prompt shows "Choose a folder"; "&&" in it shows as one "&".
     int ChooseFolder(const QString& prompt, std::string& path);
 
-    // The tree.
+    // The tree. FillDrives shows the drives at once; each drive's image follows when its type has
+    // been read off this thread (the drive may have stopped answering).
     void FillDrives();
+    // True while a drive of the tree still shows the image of a type not read yet.
+    bool DriveTypesPending() const { return typesPending_ > 0; }
     bool ListSubfolders(QTreeWidgetItem* placeholder);
     std::string NodePath(const QTreeWidgetItem* node) const;
+    // Walks the tree to `path`, listing each level off this thread, and selects the deepest node
+    // found (opened when `expandLast`, and where the path goes on below it).
     void SelectPath(const std::string& path, bool expandLast);
+    // True while that walk still waits for a listing.
+    bool RoadPending() const { return roadWaitsFor_.isValid(); }
 
     // Event handlers.
     void FormShow() override;
-    // Sets FolderPath to the chosen folder (Save) or the empty text, after renaming a label that
-    // was confirmed just before; never refuses.
+    // Sets FolderPath to the chosen folder (Save) or the empty text. Save waits for the answer of
+    // a rename asked before it (the dialog closes when it comes); Close never waits.
     bool FormClose(int modalResult) override;
     bool TreeView1Expanding(QTreeWidgetItem* node);
     void TreeView1Expanded(QTreeWidgetItem* node);
     void TreeView1Collapsed(QTreeWidgetItem* node);
     void TreeView1Change();
     bool TreeView1Editing(QTreeWidgetItem* node);
-    void TreeView1Edited(QTreeWidgetItem* node, QString& label);
+    // Asks for the rename off this thread; the node takes the label when the answer comes.
+    void TreeView1Edited(QTreeWidgetItem* node, const QString& label);
+    // True while a rename has been asked and not answered.
+    bool RenamePending() const { return renaming_; }
     // The tree's editor confirmed a label: TreeView1Edited runs for it once the editor is gone,
     // or at the latest when the dialog closes.
     void LabelConfirmed(const QModelIndex& node, const QString& label);
@@ -94,15 +106,34 @@ public:
 
 private:
     QTreeWidgetItem* AddPlaceholder(QTreeWidgetItem* parent);
+    // Puts the listed folders in the place of a node's placeholder.
+    void AddListed(QTreeWidgetItem* placeholder,
+                   const std::vector<windowlogic::Subfolder>& subfolders);
+    // Lists a node's folders off this thread and opens the node when they come.
+    void ListInBackground(QTreeWidgetItem* node);
     void SetImage(QTreeWidgetItem* node, int index);
     // Collapses a node without running the collapse handling.
     void CollapseQuietly(QTreeWidgetItem* node);
     void OnItemExpanded(QTreeWidgetItem* node);
     void RenameConfirmedLabel();
+    // Opens a node: at once when listed (true), else once its listing comes.
+    bool OpenNode(QTreeWidgetItem* node);
+    void StepRoad(bool refused);
 
     std::vector<QIcon> nodeIcons_;  // ImageList1, each showing the red dot while selected
     QPersistentModelIndex pendingRenameNode_;
     QString pendingRenameLabel_;
+    // Each filling of the drive level, and the drive types it still waits for.
+    std::uint64_t fillings_ = 0;
+    int typesPending_ = 0;
+    windowlogic::FolderRoad road_;
+    QPersistentModelIndex roadAt_;        // the node the road has reached
+    QPersistentModelIndex roadWaitsFor_;  // the node whose listing it waits for
+    std::uint64_t selections_ = 0;        // each change of the selection, for its Save check
+    bool roadSelects_ = false;  // while the walk selects its end
+    bool renaming_ = false;
+    int closeAfterRename_ = 0;  // Save pressed while a rename was asked
+    BackgroundQuestions questions_{this};
 };
 
 }  // namespace tarnwick::ui

@@ -5,9 +5,14 @@
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QProcess>
+#include <QSocketNotifier>
 #include <QUrl>
 
+#include <memory>
+#include <optional>
+
 #include "platform/system/program_start.h"
+#include "platform/system/watched_program.h"
 #include "ui/Text.h"
 
 namespace tarnwick::ui {
@@ -41,6 +46,40 @@ bool OpenDocument(const QString& urlOrNativePath) {
     const QUrl url = urlOrNativePath.startsWith('/') ? QUrl(FileUrl(FromQt(urlOrNativePath)))
                                                      : QUrl(urlOrNativePath);
     return QDesktopServices::openUrl(url);
+}
+
+void OpenDocumentOrElse(const QString& urlOrNativePath, QObject* context,
+                        std::function<void()> failed) {
+    if (gOpenHook) {
+        if (!gOpenHook(urlOrNativePath)) {
+            failed();
+        }
+        return;
+    }
+    const QString url =
+        urlOrNativePath.startsWith('/') ? FileUrl(FromQt(urlOrNativePath)) : urlOrNativePath;
+    // The opener answers with its exit status only after it has tried (openUrl answers as soon
+    // as it has started it).
+    std::optional<platform::WatchedProgram> started =
+        platform::WatchedProgram::Start("xdg-open", {FromQt(url)});
+    if (!started) {
+        failed();
+        return;
+    }
+    if (started->EndDescriptor() < 0) {
+        return;
+    }
+    const auto opener = std::make_shared<platform::WatchedProgram>(std::move(*started));
+    auto* notifier = new QSocketNotifier(opener->EndDescriptor(), QSocketNotifier::Read, context);
+    QObject::connect(notifier, &QSocketNotifier::activated, notifier,
+                     [notifier, opener, failed = std::move(failed)] {
+                         notifier->setEnabled(false);
+                         const std::optional<int> status = opener->ExitStatus();
+                         notifier->deleteLater();
+                         if (status && *status != 0) {
+                             failed();
+                         }
+                     });
 }
 
 QString FileUrl(const std::string& nativePath) {

@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 
+class QObject;
 class QWidget;
 
 namespace tarnwick::ui {
@@ -21,6 +22,13 @@ void ShowErrorMessage(const QString& text);
 
 // Opens a web address or a folder in the desktop's default application; false when it could not.
 bool OpenDocument(const QString& urlOrNativePath);
+
+// Opens a web address or a file in the desktop's default application through the desktop's
+// opener, and calls `failed` on the UI thread, now or once the opener has ended, when the opener
+// cannot be started or answers that it could not open it (no browser, say). `context` ends the
+// watch where it goes first.
+void OpenDocumentOrElse(const QString& urlOrNativePath, QObject* context,
+                        std::function<void()> failed);
 
 // The file:// URL of a native path, encoded from its bytes, so that a name that is no UTF-8 still
 // leads to the right file.

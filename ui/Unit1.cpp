@@ -3,6 +3,7 @@
 
 #include <QAction>
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QEvent>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -24,10 +25,13 @@
 #include <QVBoxLayout>
 #include <algorithm>
 #include <array>
+#include <cstdio>
+#include <cstdlib>
 #include <limits>
 #include <utility>
 
 #include "platform/system/system.h"
+#include "ui/Application.h"
 #include "ui/Fabout.h"
 #include "ui/Ffolder.h"
 #include "ui/Ffolderbrowse.h"
@@ -35,6 +39,7 @@
 #include "ui/Forms.h"
 #include "ui/Look.h"
 #include "ui/Text.h"
+#include "windowlogic/program.h"
 
 namespace tarnwick::ui {
 
@@ -266,19 +271,6 @@ QHBoxLayout* DetailsLine(QWidget* parent, const std::array<const char*, 6>& name
 
 }  // namespace
 
-std::optional<ExecutableParts> SplitExecutablePath() {
-    const std::optional<std::string> path = platform::ExecutablePath();
-    // The path was read into 1,024 bytes with its terminator.
-    if (!path || path->size() <= 3 || path->size() > 1023) {
-        return std::nullopt;
-    }
-    const std::size_t slash = path->rfind('\\');
-    if (slash == std::string::npos || slash == 0 || slash + 1 == path->size()) {
-        return std::nullopt;
-    }
-    return ExecutableParts{path->substr(0, slash), path->substr(slash + 1)};
-}
-
 TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
     setObjectName("Form1");
     setWindowTitle(QStringLiteral("Tarnwick"));
@@ -445,10 +437,10 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
 
     Timer1 = new QTimer(this);
     Timer1->setObjectName("Timer1");
-    Timer1->setInterval(100);
+    Timer1->setInterval(windowlogic::kProgressMilliseconds);
     TimerError = new QTimer(this);
     TimerError->setObjectName("TimerError");
-    TimerError->setInterval(500);
+    TimerError->setInterval(windowlogic::kErrorMilliseconds);
 
     connect(Copythisapplicatio1, &QAction::triggered, this, &TForm1::Copythisapplicatio1Click);
     connect(Log1, &QAction::triggered, this, &TForm1::Log1Click);
@@ -534,16 +526,29 @@ void TForm1::FormShow() {
         LogMemo->clear();
     }
     UpdateListButtons();
-    if (const auto parts = SplitExecutablePath()) {
-        setWindowTitle(QStringLiteral("Tarnwick - Location ") + ToQt(parts->folder));
-    }
+    setWindowTitle(ToQt(windowlogic::MainCaption(windowlogic::SplitExecutablePath())));
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
     FormClose();
-    // A worker held by a volume that stopped answering does not keep the program open.
+    // A worker held by a volume that stopped answering does not keep the program open, nor its
+    // windows on the screen while it is given its two seconds to finish a file.
+    const bool running = worker_.joinable();
+    if (running) {
+        HideAllWindows();
+    }
+    const bool displayClosed = running && CloseDisplayConnection();
     StopRunAndWait(std::chrono::seconds(2));
+    if (displayClosed) {
+        // The worker finished in time; without a display the event loop has nothing left to do.
+        std::fflush(nullptr);
+        std::_Exit(0);
+    }
     QMainWindow::closeEvent(event);
+    if (running) {
+        // The window was hidden before its close: the application is told to end.
+        QCoreApplication::quit();
+    }
 }
 
 void TForm1::FormClose() {

@@ -8,7 +8,6 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -20,6 +19,8 @@
 
 #include "engine/copy_pass.h"
 #include "engine/run.h"
+#include "ui/Background.h"
+#include "windowlogic/run_display.h"
 
 class QAction;
 class QLabel;
@@ -38,15 +39,6 @@ namespace tarnwick::ui {
 extern std::atomic<bool> SyncErrorFlag;
 
 using tarnwick::DateTimeText;
-
-// The running executable's drive path split at its last backslash ("E:\Tools" and
-// "Tarnwick.exe"). nullopt when the path cannot be had, has 3 characters or fewer, does not fit
-// 1,023 characters, or has an empty folder or file-name part.
-struct ExecutableParts {
-    std::string folder;
-    std::string fileName;
-};
-std::optional<ExecutableParts> SplitExecutablePath();
 
 // Opens one of the help pages ("getting-started.html", "online-documentation.html") in the
 // desktop's browser. The pages the executable carries are written into this user's runtime
@@ -67,7 +59,7 @@ void SetSyncThreadStartFailsForTesting(bool fails);
 // default.
 void SetStuckWorkerEndForTesting(std::function<void()> end);
 
-class TForm1 : public QMainWindow {
+class TForm1 : public QMainWindow, private windowlogic::RunWindow {
     Q_OBJECT
 public:
     explicit TForm1(QWidget* parent = nullptr);
@@ -143,7 +135,9 @@ public:
     // (destination list) as Qt::UserRole data.
     void LoadSourceList();
     void LoadDestinationList(int group);
-    // Describes the drive named by the path's first two characters in one details line.
+    // Describes the drive named by the path's first two characters in one details line. The
+    // volume is asked off this thread (it may have stopped answering): the line fills in when the
+    // answer comes, unless another path was asked for the same line meanwhile.
     void ShowFolderDetails(const std::string& path, QLabel* labelLabel, QLabel* serialLabel,
                            QLabel* typeLabel);
     void UpdateListButtons();
@@ -152,6 +146,10 @@ public:
     // written; the command handlers show it.
     bool AddSourceFolder(const std::optional<std::string>& path);
     bool AddDestinationFolder(const std::optional<std::string>& path);
+    // Change of a group's source (entry 1) or of a destination. The stored folder is read off this
+    // thread, since finding its drive again asks the volumes; the dialog opens when it has been
+    // read, if that folder is still the one selected and no other dialog is open.
+    void ChangeFolder(int group, int entry);
     void ListBox1Click();
     void ListBox2Click();
     void bbtnNew1Click();
@@ -184,7 +182,6 @@ public:
     // user-interface thread in the order written.
     static void SyncThread(TForm1* form);
     void RunSync();
-    void LogLine(std::string_view text);
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -192,6 +189,7 @@ protected:
 
 private:
     friend class FolderDropFilter;
+    friend class FormLists;
 
     // One item dropped on a list (a native path; empty for something that is no local file) is
     // added as a folder when it is one; more than one is refused with a message.
@@ -202,11 +200,14 @@ private:
     Q_INVOKABLE void OpenLogAfterError();
     bool UnseenErrorLine() const;
 
-    class WindowRunSink;
-
-    void Post(std::function<void()> change);
-    // The user-interface side of a run's end: the fields, the count and the buttons.
-    void EndRun(std::int32_t total);
+    // What the run shows, on the user-interface thread.
+    void Post(std::function<void()> change) override;
+    void SetLogTitle(const char* title) override;
+    void ClearLog() override;
+    void AppendLog(const std::string& line) override;
+    void StartErrorTimer() override;
+    void ShowRunEnd(std::int32_t total) override;
+    void ShowProgressFields(const windowlogic::ProgressFields& fields);
     void ShowStartButton(bool start);
     // Tells the worker to stop and waits for it: without `limit` as long as it takes; with it, at
     // most that long before the program ends (see SetStuckWorkerEndForTesting).
@@ -226,11 +227,14 @@ private:
     bool workerEnded_ = false;
     // Error lines that reached the log during the run, and how many of them the log window had
     // when it was last opened: it opens again by itself only for a newer one.
-    int errorLines_ = 0;
-    int errorLinesSeen_ = 0;
-    std::mutex postedMutex_;
-    std::deque<std::function<void()>> posted_;
+    windowlogic::ErrorLines errorLines_;
+    windowlogic::PostedChanges posted_;
     bool centred_ = false;
+    // The last question for each details line (source, destination); older answers are dropped.
+    std::uint64_t detailsAsked_[2] = {};
+    // The last Change asked for; an earlier one's answer opens nothing.
+    std::uint64_t changeAsked_ = 0;
+    BackgroundQuestions questions_{this};
 };
 
 // The program's windows, created hidden in their defined order: Form1, frmFolder,

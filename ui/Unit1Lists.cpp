@@ -1,6 +1,7 @@
 // The main window's folder lists: their details lines, their six commands and dropped folders.
 #include "ui/Unit1.h"
 
+#include <QApplication>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QEvent>
@@ -14,14 +15,14 @@
 #include <exception>
 
 #include "engine/queries.h"
-#include "platform/volumes/drives.h"
-#include "settings/folder_groups.h"
 #include "settings/settings_file.h"
 #include "ui/Ffolder.h"
 #include "ui/Ffolderbrowse.h"
 #include "ui/Forms.h"
 #include "ui/Shell.h"
 #include "ui/Text.h"
+#include "windowlogic/folder_lists.h"
+#include "windowlogic/list_commands.h"
 
 namespace tarnwick::ui {
 
@@ -29,9 +30,6 @@ namespace {
 
 // The group number of a source item, the entry number of a destination item.
 constexpr int kNumberRole = Qt::UserRole;
-
-// Longest folder path that a dropped item may hand to the folder dialog.
-constexpr std::size_t kMaxDroppedPath = kMaxDialogPathLength;
 
 // The row of the selected item; -1 when nothing is selected (an item that is only current, as
 // after the list got the keyboard focus, is not selected).
@@ -60,26 +58,17 @@ void Select(QListWidget* list, int row) {
     }
 }
 
-// Empties a list without running its selection handler.
-void Clear(QListWidget* list) {
-    const QSignalBlocker quiet(list);
-    list->clear();
-}
-
 void AppendItem(QListWidget* list, int number, const std::string& path) {
     auto* item = new QListWidgetItem(ToQt(path), list);
     item->setData(kNumberRole, number);
 }
 
-// The first row whose text equals the path without regard to case; -1 when there is none.
-int FindPath(const QListWidget* list, const std::string& path) {
-    const QString wanted = ToQt(path);
-    for (int row = 0; row < list->count(); ++row) {
-        if (list->item(row)->text().compare(wanted, Qt::CaseInsensitive) == 0) {
-            return row;
-        }
+void Fill(QListWidget* list, const windowlogic::ListItems& items) {
+    const QSignalBlocker quiet(list);
+    list->clear();
+    for (const auto& [number, path] : items) {
+        AppendItem(list, number, path);
     }
-    return -1;
 }
 
 void BlankDetails(std::initializer_list<QLabel*> labels) {
@@ -88,11 +77,18 @@ void BlankDetails(std::initializer_list<QLabel*> labels) {
     }
 }
 
-// The folder the folder dialog has just saved: its path and flags with the drive type and the
-// serial text that the dialog read for that path.
-FolderEntry SavedFolder(const std::string& path, bool merge, bool subfolders) {
-    return {path, frmFolder->DriveType, FromQt(frmFolder->lblSerial->text()), merge, subfolders};
-}
+// The list commands' view of the folder dialog.
+class ListsFolderDialog final : public windowlogic::FolderDialog {
+public:
+    bool AskSource(const std::string& caption, std::string& path, bool& subfolders) override {
+        return frmFolder->ExecuteSource(ToQt(caption), path, subfolders) == 1;
+    }
+    bool AskDestination(const std::string& caption, std::string& path, bool& merge) override {
+        return frmFolder->ExecuteDestination(ToQt(caption), path, merge) == 1;
+    }
+    int SavedDriveType() const override { return frmFolder->DriveType; }
+    std::string SavedSerial() const override { return FromQt(frmFolder->lblSerial->text()); }
+};
 
 // Runs a list command. An error it raises (the settings file could not be written) ends the
 // command where it happened and is shown by the standard error display; it is caught here rather
@@ -204,128 +200,145 @@ void TForm1::InstallFolderDrops() {
 
 // --- Folder lists and their commands -----------------------------------------------------------
 
+// The lists and their details lines as the shared list commands see them.
+class FormLists final : public windowlogic::ListsView {
+public:
+    explicit FormLists(TForm1& form) : form_(form) {}
+
+    int SelectedRow(windowlogic::List list) const override { return ui::SelectedRow(Of(list)); }
+    windowlogic::ListItems Items(windowlogic::List list) const override {
+        windowlogic::ListItems items;
+        const QListWidget* shown = Of(list);
+        for (int row = 0; row < shown->count(); ++row) {
+            items.push_back({NumberAt(shown, row), PathAt(shown, row)});
+        }
+        return items;
+    }
+    void Select(windowlogic::List list, int row) override { ui::Select(Of(list), row); }
+    void Fill(windowlogic::List list, const windowlogic::ListItems& items) override {
+        ui::Fill(Of(list), items);
+    }
+    void BlankDetails(windowlogic::List list) override {
+        if (list == windowlogic::List::kSources) {
+            ui::BlankDetails({form_.lblLabel1, form_.lblSerial1, form_.lblType1});
+        } else {
+            ui::BlankDetails({form_.lblLabel2, form_.lblSerial2, form_.lblType2});
+        }
+        // An answer still on its way is for a line no longer shown.
+        ++form_.detailsAsked_[list == windowlogic::List::kSources ? 0 : 1];
+    }
+    void ShowFolderDetails(windowlogic::List list, const std::string& path) override {
+        if (list == windowlogic::List::kSources) {
+            form_.ShowFolderDetails(path, form_.lblLabel1, form_.lblSerial1, form_.lblType1);
+        } else {
+            form_.ShowFolderDetails(path, form_.lblLabel2, form_.lblSerial2, form_.lblType2);
+        }
+    }
+    void ShowComputer() override {
+        if (const auto computer = ComputerName()) {
+            form_.lblComputer->setText(ToQt(*computer));
+        }
+    }
+    void ShowCommands(const windowlogic::ListCommands& commands) override {
+        form_.bbtnChange1->setEnabled(commands.changeSource);
+        form_.bbtnDel1->setEnabled(commands.deleteSource);
+        form_.bbtnNew2->setEnabled(commands.newDestination);
+        form_.bbtnChange2->setEnabled(commands.changeDestination);
+        form_.bbtnDel2->setEnabled(commands.deleteDestination);
+        if (form_.dropFilter2_ != nullptr) {
+            form_.ListBox2->viewport()->setAcceptDrops(commands.destinationDrops);
+        }
+    }
+    void ResetCount() override { form_.lblCount->setText(QStringLiteral("0")); }
+
+private:
+    QListWidget* Of(windowlogic::List list) const {
+        return list == windowlogic::List::kSources ? form_.ListBox1 : form_.ListBox2;
+    }
+
+    TForm1& form_;
+};
+
 void TForm1::LoadSourceList() {
-    BlankDetails({lblLabel1, lblSerial1, lblType1, lblLabel2, lblSerial2, lblType2});
-    lblCount->setText(QStringLiteral("0"));
-    if (const auto computer = ComputerName()) {
-        lblComputer->setText(ToQt(*computer));
-    }
-    Clear(ListBox1);
-    for (const auto& [group, path] : ListFolderGroups()) {
-        AppendItem(ListBox1, group, path);
-    }
+    FormLists lists(*this);
+    windowlogic::LoadSourceList(lists);
 }
 
 void TForm1::LoadDestinationList(int group) {
-    if (const auto computer = ComputerName()) {
-        lblComputer->setText(ToQt(*computer));
-    }
-    Clear(ListBox2);
-    for (const auto& [entry, path] : ListFolderEntries(group)) {
-        AppendItem(ListBox2, entry, path);
-    }
+    FormLists lists(*this);
+    windowlogic::LoadDestinationList(lists, group);
 }
 
 void TForm1::ShowFolderDetails(const std::string& path, QLabel* labelLabel, QLabel* serialLabel,
                                QLabel* typeLabel) {
+    struct Details {
+        std::string description;
+        std::string label;
+        std::uint32_t serial = 0;
+    };
+    std::uint64_t& asked = detailsAsked_[typeLabel == lblType1 ? 0 : 1];
+    const std::uint64_t question = ++asked;
     const std::string driveText = path.substr(0, 2);
-    std::string description;
-    GetDriveDescription(path.empty() ? '\0' : path[0], &description);
-    typeLabel->setText(ToQt(description));
-    // An unreadable volume leaves the drive text itself in the label.
-    std::string label = driveText;
-    const std::uint32_t serial = GetVolumeSerial(driveText, label);
-    labelLabel->setText(ToQt(label));
-    serialLabel->setText(QString::number(serial));
-    // A larger desktop font can make the line longer than the window is wide: the window widens
-    // rather than shorten the sentence.
-    if (QLayout* lines = centralWidget()->layout()) {
-        const int needed = lines->minimumSize().width() + width() - centralWidget()->width();
-        if (isVisible() && needed > width()) {
-            resize(needed, height());
-        }
-    }
+    const char letter = path.empty() ? '\0' : path[0];
+    questions_.Ask<Details>(
+        [driveText, letter] {
+            Details details;
+            GetDriveDescription(letter, &details.description);
+            // An unreadable volume leaves the drive text itself in the label.
+            details.label = driveText;
+            details.serial = GetVolumeSerial(driveText, details.label);
+            return details;
+        },
+        [this, &asked, question, labelLabel, serialLabel, typeLabel](const Details& details) {
+            if (asked != question) {
+                return;
+            }
+            typeLabel->setText(ToQt(details.description));
+            labelLabel->setText(ToQt(details.label));
+            serialLabel->setText(QString::number(details.serial));
+            // A larger desktop font can make the line longer than the window is wide: the
+            // window widens rather than shorten the sentence.
+            if (QLayout* lines = centralWidget()->layout()) {
+                const int needed =
+                    lines->minimumSize().width() + width() - centralWidget()->width();
+                if (isVisible() && needed > width()) {
+                    resize(needed, height());
+                }
+            }
+        });
 }
 
 void TForm1::ListBox1Click() {
-    BlankDetails({lblLabel1, lblSerial1, lblType1, lblLabel2, lblSerial2, lblType2});
-    Clear(ListBox2);
-    const int source = SelectedRow(ListBox1);
-    if (source < 0) {
-        UpdateListButtons();
-        return;
-    }
-    ShowFolderDetails(PathAt(ListBox1, source), lblLabel1, lblSerial1, lblType1);
-    LoadDestinationList(NumberAt(ListBox1, source));
-    if (ListBox2->count() > 0) {
-        Select(ListBox2, 0);
-    }
-    ListBox2Click();
+    FormLists lists(*this);
+    windowlogic::SourceSelectionChanged(lists);
 }
 
 void TForm1::ListBox2Click() {
-    BlankDetails({lblLabel2, lblSerial2, lblType2});
-    const int destination = SelectedRow(ListBox2);
-    if (destination >= 0) {
-        ShowFolderDetails(PathAt(ListBox2, destination), lblLabel2, lblSerial2, lblType2);
-    }
-    UpdateListButtons();
+    FormLists lists(*this);
+    windowlogic::DestinationSelectionChanged(lists);
 }
 
 void TForm1::UpdateListButtons() {
-    const bool source = SelectedRow(ListBox1) >= 0;
-    const bool destination = SelectedRow(ListBox2) >= 0;
-    bbtnChange1->setEnabled(source);
-    bbtnDel1->setEnabled(source);
-    bbtnNew2->setEnabled(source);
-    bbtnChange2->setEnabled(destination);
-    bbtnDel2->setEnabled(destination);
-    if (dropFilter2_ != nullptr) {
-        ListBox2->viewport()->setAcceptDrops(source);
-    }
+    FormLists lists(*this);
+    windowlogic::UpdateListButtons(lists);
 }
 
 bool TForm1::AddSourceFolder(const std::optional<std::string>& dropped) {
-    std::string path = dropped.value_or(std::string());
-    bool subfolders = true;
-    if (frmFolder == nullptr ||
-        frmFolder->ExecuteSource(QStringLiteral("Please choose a new Source Folder "), path,
-                                 subfolders) != 1) {
+    if (frmFolder == nullptr) {
         return false;
     }
-    const int group = AddFolderGroup(SavedFolder(path, false, subfolders));
-    LoadSourceList();
-    if (group <= 0) {
-        return false;
-    }
-    Select(ListBox1, FindPath(ListBox1, path));
-    ListBox1Click();
-    return true;
+    FormLists lists(*this);
+    ListsFolderDialog dialog;
+    return windowlogic::AddSourceFolder(lists, dialog, dropped);
 }
 
 bool TForm1::AddDestinationFolder(const std::optional<std::string>& dropped) {
-    const int source = SelectedRow(ListBox1);
-    if (source < 0 || frmFolder == nullptr) {
+    if (frmFolder == nullptr) {
         return false;
     }
-    const int group = NumberAt(ListBox1, source);
-    std::string path = dropped.value_or(std::string());
-    bool merge = false;
-    if (frmFolder->ExecuteDestination(QStringLiteral("Please choose a new Destination Folder"),
-                                      path, merge) != 1) {
-        return false;
-    }
-    if (AddFolderEntry(group, SavedFolder(path, merge, false)) <= 0) {
-        return false;
-    }
-    ListBox1Click();
-    const int added = FindPath(ListBox2, path);
-    if (added < 0) {
-        return false;
-    }
-    Select(ListBox2, added);
-    ListBox2Click();
-    return true;
+    FormLists lists(*this);
+    ListsFolderDialog dialog;
+    return windowlogic::AddDestinationFolder(lists, dialog, dropped);
 }
 
 void TForm1::bbtnNew1Click() {
@@ -337,92 +350,70 @@ void TForm1::bbtnNew2Click() {
 }
 
 void TForm1::bbtnChange1Click() {
-    RunCommand([this] {
-        const int source = SelectedRow(ListBox1);
-        if (source < 0 || frmFolder == nullptr) {
-            return;
-        }
-        const int group = NumberAt(ListBox1, source);
-        std::string path;
-        bool merge = false;
-        bool subfolders = false;
-        // Read anew, so a drive that moved opens under its new letter.
-        if (!ReadFolderEntry(group, 1, path, merge, subfolders) ||
-            frmFolder->ExecuteSource(QStringLiteral("Please specify the change for Source Folder "),
-                                     path, subfolders) != 1) {
-            return;
-        }
-        WriteFolderEntry(group, 1, SavedFolder(path, merge, subfolders));
-        LoadSourceList();
-        Select(ListBox1, source);
-        ListBox1Click();
-    });
+    const int source = SelectedRow(ListBox1);
+    if (source >= 0 && frmFolder != nullptr) {
+        ChangeFolder(NumberAt(ListBox1, source), 1);
+    }
+}
+
+void TForm1::ChangeFolder(int group, int entry) {
+    const std::uint64_t asked = ++changeAsked_;
+    questions_.Ask<std::optional<windowlogic::ChangeStart>>(
+        [group, entry]() -> std::optional<windowlogic::ChangeStart> {
+            try {
+                return windowlogic::ReadForChange(group, entry);
+            } catch (const std::exception&) {
+                return std::nullopt;
+            }
+        },
+        [this, asked, group, entry](std::optional<windowlogic::ChangeStart> start) {
+            // The dialog opens only in a window still open, never over another dialog, and for
+            // the folder still selected (FinishSelectedChange).
+            if (!start || asked != changeAsked_ || !isVisible() || frmFolder == nullptr ||
+                QApplication::activeModalWidget() != nullptr) {
+                return;
+            }
+            RunCommand([&] {
+                FormLists lists(*this);
+                ListsFolderDialog dialog;
+                windowlogic::FinishSelectedChange(lists, dialog, group, entry, std::move(*start));
+            });
+        });
 }
 
 void TForm1::bbtnDel1Click() {
     RunCommand([this] {
-        const int source = SelectedRow(ListBox1);
-        if (source < 0) {
-            return;
-        }
-        DeleteFolderGroup(NumberAt(ListBox1, source));
-        LoadSourceList();
-        Select(ListBox1, source > 0 ? source - 1 : 0);
-        ListBox1Click();
+        FormLists lists(*this);
+        windowlogic::DeleteSelectedSource(lists);
     });
 }
 
 void TForm1::bbtnChange2Click() {
-    RunCommand([this] {
-        const int source = SelectedRow(ListBox1);
-        const int destination = SelectedRow(ListBox2);
-        if (source < 0 || destination < 0 || frmFolder == nullptr) {
-            return;
-        }
-        const int group = NumberAt(ListBox1, source);
-        const int entry = NumberAt(ListBox2, destination);
-        std::string path;
-        bool merge = false;
-        bool subfolders = false;
-        if (!ReadFolderEntry(group, entry, path, merge, subfolders) ||
-            frmFolder->ExecuteDestination(
-                QStringLiteral("Please specify the change for Destination Folder"), path, merge) !=
-                1) {
-            return;
-        }
-        WriteFolderEntry(group, entry, SavedFolder(path, merge, subfolders));
-        ListBox1Click();
-        Select(ListBox2, destination);
-        ListBox2Click();
-    });
+    const int source = SelectedRow(ListBox1);
+    const int destination = SelectedRow(ListBox2);
+    if (source >= 0 && destination >= 0 && frmFolder != nullptr) {
+        ChangeFolder(NumberAt(ListBox1, source), NumberAt(ListBox2, destination));
+    }
 }
 
 void TForm1::bbtnDel2Click() {
     RunCommand([this] {
-        const int source = SelectedRow(ListBox1);
-        const int destination = SelectedRow(ListBox2);
-        if (source < 0 || destination < 0) {
-            return;
-        }
-        DeleteFolderEntry(NumberAt(ListBox1, source), NumberAt(ListBox2, destination));
-        ListBox1Click();
-        Select(ListBox2, destination > 0 ? destination - 1 : 0);
-        ListBox2Click();
+        FormLists lists(*this);
+        windowlogic::DeleteSelectedDestination(lists);
     });
 }
 
 void TForm1::FolderDropped(QListWidget* list, const std::vector<std::string>& items) {
-    if (items.size() != 1) {
-        ShowMessageBox(this, BoxIcon::None, QStringLiteral("Tarnwick"),
-                       QStringLiteral("Only one folder at a time"));
+    const windowlogic::DropAnswer answer = windowlogic::DroppedFolder(items);
+    if (answer.kind == windowlogic::DropAnswer::Kind::kTooMany) {
+        ShowMessageBox(this, BoxIcon::None, ToQt(windowlogic::kDropCaption),
+                       ToQt(windowlogic::kTooManyDropped));
         return;
     }
-    // Anything but an existing folder that the dialog can take is passed over without a word.
-    const std::optional<std::string> folder =
-        items.front().empty() ? std::nullopt : platform::ToDrivePath(items.front());
-    if (!folder || folder->size() > kMaxDroppedPath || !FolderExists(*folder)) {
+    if (answer.kind != windowlogic::DropAnswer::Kind::kFolder) {
         return;
     }
+    const std::optional<std::string> folder = answer.folder;
     RunCommand([this, list, &folder] {
         if (list == ListBox1) {
             AddSourceFolder(folder);

@@ -1,6 +1,7 @@
 // The main window's menu commands: Copy and Run, the log, the help pages, About and Exit.
 #include "ui/Unit1.h"
 
+#include <QCoreApplication>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QDir>
@@ -23,45 +24,37 @@
 #include "ui/Forms.h"
 #include "ui/Shell.h"
 #include "ui/Text.h"
+#include "windowlogic/program.h"
 
 namespace tarnwick::ui {
 
 // --- Menu commands -----------------------------------------------------------------------------
 
 void TForm1::Copythisapplicatio1Click() {
-    std::string folder;
-    if (TfrmFolderBrowse == nullptr ||
-        TfrmFolderBrowse->ChooseFolder(
-            QStringLiteral(" Please choose a folder where to copy && run Tarnwick.exe from"),
-            folder) != 1) {
-        return;
+    const bool started = windowlogic::CopyAndRun({
+        [](const std::string& prompt, std::string& folder) {
+            return TfrmFolderBrowse != nullptr ? TfrmFolderBrowse->ChooseFolder(ToQt(prompt), folder)
+                                               : 2;
+        },
+        [](const std::string& from, const std::string& to) {
+            return platform::CopyFileKeepingAttributes(from, to, false);
+        },
+        [](const std::string& target) {
+            const std::optional<std::string> native = platform::ToNativePath(target);
+            return native && StartProgram(ToQt(*native));
+        },
+        [this](const std::string& caption, const std::string& text) {
+            ShowMessageBox(this, BoxIcon::Error, ToQt(caption), ToQt(text));
+        },
+    });
+    if (started) {
+        close();
     }
-    const std::optional<ExecutableParts> parts = SplitExecutablePath();
-    if (!parts) {
-        return;
-    }
-    const std::string executable = parts->folder + '\\' + parts->fileName;
-    const std::string target = folder + '\\' + parts->fileName;
-    // Only the executable travels: the settings file of the chosen place is the copy's own.
-    if (target.size() > kMaxPathLength ||
-        !platform::CopyFileKeepingAttributes(executable, target, false)) {
-        ShowMessageBox(this, BoxIcon::Error, QStringLiteral("Could not copy the application"),
-                       QStringLiteral(" Unable to copy the appliction to \n\n\"") + ToQt(target) +
-                           QStringLiteral("\"."));
-        return;
-    }
-    const std::optional<std::string> nativeTarget = platform::ToNativePath(target);
-    if (!nativeTarget || !StartProgram(ToQt(*nativeTarget))) {
-        ShowMessageBox(this, BoxIcon::Error, ToQt(target),
-                       QStringLiteral("Could not run the application"));
-        return;
-    }
-    close();
 }
 
 void TForm1::Log1Click() {
     if (Form2 != nullptr) {
-        errorLinesSeen_ = errorLines_;
+        errorLines_.LogOpened();
         Form2->exec();
     }
 }
@@ -140,6 +133,22 @@ void ShowHelpWindow(const QUrl& source, QWidget* owner) {
     window->activateWindow();
 }
 
+// No browser could be started: the program shows the page itself, preferably the one it carries,
+// whose links lead to the other carried page.
+void ShowHelpInOwnWindow(const char* page, const std::optional<std::string>& found,
+                         QWidget* owner) {
+    const QString carried = QStringLiteral(":/help/") + QLatin1String(page);
+    if (QFile::exists(carried)) {
+        ShowHelpWindow(QUrl(QStringLiteral("qrc") + carried), owner);
+    } else if (found) {
+        ShowHelpWindow(QUrl::fromLocalFile(ToQt(*found)), owner);
+    } else {
+        ShowMessageBox(
+            owner, BoxIcon::Error, QStringLiteral("Tarnwick"),
+            QStringLiteral("The help page %1 cannot be found.").arg(QLatin1String(page)));
+    }
+}
+
 }  // namespace
 
 void OpenHelpPage(const char* page, QWidget* owner) {
@@ -161,21 +170,14 @@ void OpenHelpPage(const char* page, QWidget* owner) {
             }
         }
     }
-    if (found && OpenDocument(FileUrl(*found))) {
+    if (found) {
+        QPointer<QWidget> window = owner;
+        OpenDocumentOrElse(
+            FileUrl(*found), owner != nullptr ? static_cast<QObject*>(owner) : qApp,
+            [page, file = *found, window] { ShowHelpInOwnWindow(page, file, window); });
         return;
     }
-    // No browser could be started: the program shows the page itself, preferably the one it
-    // carries, whose links lead to the other carried page.
-    const QString carried = QStringLiteral(":/help/") + QLatin1String(page);
-    if (QFile::exists(carried)) {
-        ShowHelpWindow(QUrl(QStringLiteral("qrc") + carried), owner);
-    } else if (found) {
-        ShowHelpWindow(QUrl::fromLocalFile(ToQt(*found)), owner);
-    } else {
-        ShowMessageBox(
-            owner, BoxIcon::Error, QStringLiteral("Tarnwick"),
-            QStringLiteral("The help page %1 cannot be found.").arg(QLatin1String(page)));
-    }
+    ShowHelpInOwnWindow(page, std::nullopt, owner);
 }
 
 }  // namespace tarnwick::ui

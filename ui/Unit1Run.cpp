@@ -17,6 +17,7 @@
 #include <utility>
 
 #include "settings/folder_groups.h"
+#include "ui/Application.h"
 #include "ui/Flog.h"
 #include "ui/Forms.h"
 #include "ui/Text.h"
@@ -32,12 +33,13 @@ std::function<void()> gStuckWorkerEnd;
 
 // The program ends without waiting for a worker that the kernel holds: the settings are written
 // as they change, and what the worker had not finished lies under temporary names that the next
-// run removes.
+// run removes. The process itself lasts until the volume lets the worker go; its windows do not.
 void EndWithStuckWorker() {
     if (gStuckWorkerEnd) {
         gStuckWorkerEnd();
         return;
     }
+    CloseDisplayConnection();
     std::fflush(nullptr);
     std::_Exit(0);
 }
@@ -59,7 +61,9 @@ void TForm1::StopRunAndWait(std::optional<std::chrono::milliseconds> limit) {
     // The worker stops before its next folder entry or directory entry; a file being copied is
     // finished (or its temporary file removed) first, so nothing is left half written.
     Progress.Continue = false;
-    const bool showWait = qobject_cast<QGuiApplication*>(QCoreApplication::instance()) != nullptr;
+    // Not once the windows are gone: their display connection may be closed already.
+    const bool showWait =
+        qobject_cast<QGuiApplication*>(QCoreApplication::instance()) != nullptr && isVisible();
     if (showWait) {
         QGuiApplication::setOverrideCursor(Qt::WaitCursor);
     }
@@ -95,15 +99,9 @@ void TForm1::btnStartClick() {
     }
     SyncErrorFlag = false;
     ShowStartButton(false);
-    Progress.SourcePath.Set(std::nullopt);
-    Progress.DestinationPath.Set(std::nullopt);
-    Progress.FilesCopied = 0;
-    // Set here rather than by the worker, so that a Cancel (or a close) that comes before the
-    // worker has begun is not undone by it.
-    Progress.Continue = true;
+    windowlogic::ResetForRun(Progress);
     bbtnStart->setEnabled(false);
-    errorLines_ = 0;
-    errorLinesSeen_ = 0;
+    errorLines_.RunStarted();
     workerEnded_ = false;  // no worker runs now
     try {
         if (gThreadStartFails) {
@@ -130,13 +128,7 @@ void TForm1::Timer1Timer() {
     if (!Progress.Continue) {
         return;
     }
-    if (const auto source = Progress.SourcePath.Get()) {
-        Edit1->setText(ToQt(*source));
-    }
-    if (const auto destination = Progress.DestinationPath.Get()) {
-        Edit2->setText(ToQt(*destination));
-        lblCount->setText(QString::number(Progress.FilesCopied.load()));
-    }
+    ShowProgressFields(windowlogic::ProgressTick(Progress));
     if (UnseenErrorLine()) {
         // Opened from the event loop rather than from inside this tick, so that the timer goes on
         // ticking behind the modal window.
@@ -152,13 +144,12 @@ void TForm1::TimerErrorTimer() {
 // An error line has reached the log since the log window was last opened, and the window is
 // closed. A user who closed the log during a run can so reach Cancel; a new error opens it again.
 bool TForm1::UnseenErrorLine() const {
-    return SyncErrorFlag && errorLines_ > errorLinesSeen_ && Form2 != nullptr &&
-           !Form2->isVisible();
+    return Form2 != nullptr && errorLines_.LogDue(SyncErrorFlag, Form2->isVisible());
 }
 
 void TForm1::OpenLogAfterError() {
     if (UnseenErrorLine()) {
-        errorLinesSeen_ = errorLines_;
+        errorLines_.LogOpened();
         Form2->exec();
     }
 }
@@ -172,30 +163,14 @@ void TForm1::WorkerEnded() {
 
 // --- Handing the worker's changes to the user-interface thread ---------------------------------
 
-// The changes wait in a queue of our own, guarded by our own mutex, and each one is fetched by a
-// queued call: they run on the user-interface thread one at a time in the order made, also when
-// one of them opens a nested event loop.
+// Each change is fetched by a queued call.
 void TForm1::Post(std::function<void()> change) {
-    {
-        const std::lock_guard lock(postedMutex_);
-        posted_.push_back(std::move(change));
-    }
+    posted_.Add(std::move(change));
     QMetaObject::invokeMethod(this, "DrainPosted", Qt::QueuedConnection);
 }
 
 void TForm1::DrainPosted() {
-    for (;;) {
-        std::function<void()> change;
-        {
-            const std::lock_guard lock(postedMutex_);
-            if (posted_.empty()) {
-                return;
-            }
-            change = std::move(posted_.front());
-            posted_.pop_front();
-        }
-        change();
-    }
+    posted_.RunAll();
 }
 
 // --- The synchronisation run: worker thread ----------------------------------------------------
@@ -216,66 +191,51 @@ void TForm1::SyncThread(TForm1* form) {
     form->endedChanged_.notify_all();
 }
 
-// The run's log lines and window changes are posted to the user-interface thread.
-class TForm1::WindowRunSink final : public RunSink {
-public:
-    explicit WindowRunSink(TForm1& form) : form_(form) {}
-
-    void Started() override {
-        form_.Post([&form = form_] {
-            if (Form2 != nullptr) {
-                Form2->setWindowTitle(QStringLiteral("Log"));
-            }
-            if (form.LogMemo) {
-                form.LogMemo->clear();
-            }
-        });
-    }
-
-    void Line(std::string_view text) override { form_.LogLine(text); }
-
-    void ErrorRaised() override {
-        SyncErrorFlag = true;
-        form_.Post([&form = form_] {
-            ++form.errorLines_;
-            if (!form.TimerError->isActive()) {
-                form.TimerError->start();
-            }
-            if (Form2 != nullptr) {
-                Form2->setWindowTitle(QStringLiteral("Error during synchronization"));
-            }
-        });
-    }
-
-    void Ending(std::int32_t total) override { form_.EndRun(total); }
-
-private:
-    TForm1& form_;
-};
-
 void TForm1::RunSync() {
-    WindowRunSink sink(*this);
+    windowlogic::WindowRunSink sink(*this, SyncErrorFlag, errorLines_);
     SyncRun(Progress, sink).RunSync(ReadFolderEntry, nullptr, FolderOnItsVolume);
 }
 
-void TForm1::EndRun(std::int32_t total) {
-    Post([this, total] {
-        Timer1->stop();
-        Edit1->clear();
-        Edit2->clear();
-        lblCount->setText(QString::number(total));
-        ShowStartButton(true);
-    });
+void TForm1::SetLogTitle(const char* title) {
+    if (Form2 != nullptr) {
+        Form2->setWindowTitle(ToQt(title));
+    }
 }
 
-// --- The run log -------------------------------------------------------------------------------
+void TForm1::ClearLog() {
+    if (LogMemo) {
+        LogMemo->clear();
+    }
+}
 
-void TForm1::LogLine(std::string_view text) {
-    Post([this, line = std::string(text)] {
-        if (LogMemo) {
-            LogMemo->appendPlainText(ToQt(line));
-        }
-    });
+void TForm1::AppendLog(const std::string& line) {
+    if (LogMemo) {
+        LogMemo->appendPlainText(ToQt(line));
+    }
+}
+
+void TForm1::StartErrorTimer() {
+    if (!TimerError->isActive()) {
+        TimerError->start();
+    }
+}
+
+void TForm1::ShowRunEnd(std::int32_t total) {
+    Timer1->stop();
+    ShowProgressFields(windowlogic::RunEndFields(total));
+    ShowStartButton(true);
+}
+
+void TForm1::ShowProgressFields(const windowlogic::ProgressFields& fields) {
+    if (fields.from) {
+        Edit1->setText(ToQt(*fields.from));
+    }
+    if (fields.to) {
+        Edit2->setText(ToQt(*fields.to));
+    }
+    if (fields.count) {
+        lblCount->setText(ToQt(*fields.count));
+    }
 }
 
 }  // namespace tarnwick::ui

@@ -9,6 +9,7 @@
 #include <QTimer>
 #include <QTreeWidget>
 #include <algorithm>
+#include <chrono>
 
 #include "folder_test_support.h"
 #include "platform/system/system.h"
@@ -22,6 +23,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using ui::testing::FolderDialogFixture;
+using ui::testing::WaitForDiskInfo;
 using ui::testing::WhenModal;
 
 const QString kSystemSerial = QString::number(0x1234ABCDu);
@@ -46,6 +48,7 @@ protected:
     int Open(std::string& path, bool& flag, bool source = true,
              std::function<void(TfrmFolder*)> before = {}) {
         WhenModal<TfrmFolder>([this, before](TfrmFolder* open) {
+            EXPECT_TRUE(WaitForDiskInfo(*open));
             shown = Shown{open->lblLabel->text(),  open->lblSerial->text(),
                           open->lblType->text(),   open->lblRadioText->text(),
                           open->DriveType,         open->bbtnVista->isEnabled(),
@@ -110,9 +113,17 @@ TEST_F(FolderDialogTest, DiskInformationShowsAtOnceAndDescribesTheSavedText) {
     EXPECT_FALSE(shown.timerRunning);
     EXPECT_TRUE(merge);
 
-    // Save right after typing: what the caller reads describes the final text.
-    EXPECT_EQ(
-        Open(path, merge, false, [](TfrmFolder* open) { open->Edit1->setText("E:\\Photos"); }), 1);
+    // Save right after typing waits for the final text's answer; what the caller reads then
+    // describes that text.
+    EXPECT_EQ(Open(path, merge, false,
+                   [](TfrmFolder* open) {
+                       open->Edit1->setText("E:\\Photos");
+                       EXPECT_FALSE(open->bbtnVista->isEnabled());
+                       open->done(1);
+                       EXPECT_TRUE(open->isVisible());
+                       EXPECT_TRUE(WaitForDiskInfo(*open));
+                   }),
+              1);
     EXPECT_EQ(path, "E:\\Photos");
     EXPECT_EQ(dialog.DriveType, 2);
     EXPECT_EQ(dialog.lblSerial->text(), kStickSerial);
@@ -179,22 +190,26 @@ TEST_F(FolderDialogTest, BrowseTakesTheChosenFolderAndKeepsThePathOnClose) {
     MakeFolder("Data");
     std::string path = "C:\\Data";
     bool subfolders = true;
-    EXPECT_EQ(Open(path, subfolders, true,
-                   [](TfrmFolder* open) {
-                       WhenModal<TTfrmFolderBrowse>([](TTfrmFolderBrowse* shown) {
-                           EXPECT_EQ(shown->Panel1->text(), QString("    Please choose a folder"));
-                           shown->BitBtn2->click();
-                       });
-                       open->btnBrowse->click();
-                       EXPECT_EQ(open->Edit1->text(), QString("C:\\Data"));
-                       WhenModal<TTfrmFolderBrowse>([](TTfrmFolderBrowse* shown) {
-                           shown->TreeView1->setCurrentItem(shown->TreeView1->topLevelItem(0));
-                           shown->bbtnSave->click();
-                       });
-                       open->btnBrowse->click();
-                       EXPECT_TRUE(open->Timer1->isActive());
-                   }),
-              1);
+    EXPECT_EQ(
+        Open(path, subfolders, true,
+             [](TfrmFolder* open) {
+                 WhenModal<TTfrmFolderBrowse>([](TTfrmFolderBrowse* shown) {
+                     EXPECT_EQ(shown->Panel1->text(), QString("    Please choose a folder"));
+                     shown->BitBtn2->click();
+                 });
+                 open->btnBrowse->click();
+                 EXPECT_EQ(open->Edit1->text(), QString("C:\\Data"));
+                 WhenModal<TTfrmFolderBrowse>([](TTfrmFolderBrowse* shown) {
+                     shown->TreeView1->setCurrentItem(shown->TreeView1->topLevelItem(0));
+                     ASSERT_TRUE(QTest::qWaitFor([shown] { return shown->bbtnSave->isEnabled(); }));
+                     shown->bbtnSave->click();
+                 });
+                 open->btnBrowse->click();
+                 EXPECT_TRUE(open->Timer1->isActive());
+                 open->Timer1Timer();
+                 EXPECT_TRUE(WaitForDiskInfo(*open));
+             }),
+        1);
     EXPECT_EQ(path, "C:");
 }
 
@@ -238,7 +253,35 @@ TEST_F(FolderDialogTest, TypingStartsTheRefreshTimerOnceWithoutRestartingIt) {
     EXPECT_EQ(dialog.Timer1->timerId(), timer);
     dialog.Timer1Timer();
     EXPECT_FALSE(dialog.Timer1->isActive());
+    EXPECT_TRUE(WaitForDiskInfo(dialog));
     EXPECT_EQ(dialog.DriveType, 3);
+}
+
+TEST_F(FolderDialogTest, ThreadingAVolumeThatStoppedAnsweringLeavesTheDialogAnswering) {
+    MakeFolder("Data");
+    fs::create_directories(stickRoot / "Photos");
+    drives->SetAnswering('E', false);
+    std::string path = "E:\\Photos";
+    bool subfolders = false;
+    WhenModal<TfrmFolder>([this](TfrmFolder* open) {
+        EXPECT_TRUE(open->DiskInfoPending());
+        EXPECT_FALSE(open->bbtnVista->isEnabled());
+        open->done(1);  // no Save before the answer
+        EXPECT_TRUE(open->isVisible());
+        open->Edit1->selectAll();
+        QTest::keyClicks(open->Edit1, "C:\\Data");
+        EXPECT_TRUE(WaitForDiskInfo(*open));
+        EXPECT_EQ(open->lblSerial->text(), kSystemSerial);
+        EXPECT_TRUE(open->bbtnVista->isEnabled());
+        // The stick's late answer is for a path no longer typed.
+        drives->SetAnswering('E', true);
+        EXPECT_TRUE(WaitForBackgroundQuestions(std::chrono::seconds(5)));
+        QCoreApplication::processEvents();
+        EXPECT_EQ(open->lblSerial->text(), kSystemSerial);
+        QTest::mouseClick(open->bbtnClose, Qt::LeftButton);
+    });
+    EXPECT_EQ(dialog.ExecuteSource(QString(), path, subfolders), 2);
+    drives->SetAnswering('E', true);
 }
 
 TEST_F(FolderDialogTest, PathsThatDoNotFitTheCallersBuffersAreRefusedNotCut) {
@@ -265,6 +308,7 @@ TEST_F(FolderDialogTest, PathsThatDoNotFitTheCallersBuffersAreRefusedNotCut) {
     // The browser cannot hand back what would not fit either.
     browser.FillDrives();
     browser.SelectPath(tooLong, false);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !browser.RoadPending(); }));
     EXPECT_EQ(browser.NodePath(browser.Selected()), tooLong);
     EXPECT_FALSE(browser.bbtnSave->isEnabled());
 }

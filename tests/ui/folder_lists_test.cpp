@@ -9,6 +9,7 @@
 #include <QTest>
 #include <QToolButton>
 #include <QUrl>
+#include <chrono>
 #include <memory>
 
 #include "engine/queries.h"
@@ -70,6 +71,16 @@ protected:
                form->lblSerial2->text() + "|" + form->lblLabel2->text() + "|" +
                form->lblType2->text();
     }
+    // The details are read off the user-interface thread: waits until `text()` is `expected`.
+    template <typename Text>
+    static void ExpectShown(const Text& text, const QString& expected) {
+        if (!QTest::qWaitFor([&] { return text() == expected; })) {
+            EXPECT_EQ(text(), expected);
+        }
+    }
+    void ExpectState(const QString& expected) const {
+        ExpectShown([this] { return State(); }, expected);
+    }
     static QString Sentence(char letter) {
         std::string sentence;
         GetDriveDescription(letter, &sentence);
@@ -110,12 +121,13 @@ TEST_F(ListsTest, SelectionAfterDeletingASourceOrADestination) {
             EXPECT_EQ(Items(form->ListBox1), c.left);
             continue;
         }
-        EXPECT_EQ(State(), "111111+" + kSystem + "|SYSTEM|" + Sentence('C'));
+        ExpectState("111111+" + kSystem + "|SYSTEM|" + Sentence('C'));
         form->ListBox2->setCurrentRow(c.row);
         form->bbtnDel2->click();
         EXPECT_EQ(Items(form->ListBox2), c.left);
         // The details line describes the destination now selected.
-        EXPECT_EQ(form->lblSerial2->text(), c.left.join("").contains("*E") ? kStick : kSystem);
+        ExpectShown([this] { return form->lblSerial2->text(); },
+                    c.left.join("").contains("*E") ? kStick : kSystem);
     }
     // The only source deleted: nothing left to select, only New source available.
     Open({{"C:\\a", "C:\\b"}});
@@ -136,7 +148,7 @@ TEST_F(ListsTest, AddedFoldersAreSelectedAndDescribed) {
     form->bbtnNew2->click();
     EXPECT_EQ(Items(form->ListBox2), QStringList({"C:\\b#2", "*E:\\x#3"}));
     // A volume without a label: an empty label beside its serial.
-    EXPECT_EQ(State(), "111111+" + kStick + "||" + Sentence('E'));
+    ExpectState("111111+" + kStick + "||" + Sentence('E'));
     const SettingsFile file;
     EXPECT_EQ(file.ReadString("1_TESTPC", "3_TYPE", "") + "/" +
                   file.ReadString("1_TESTPC", "3_SERIAL", ""),
@@ -165,6 +177,8 @@ TEST_F(ListsTest, MovedFixedSourceIsListedAsStoredAndChangedUnderItsNewLetter) {
     const QPoint first = form->ListBox1->visualItemRect(form->ListBox1->item(0)).center();
     QTest::mouseClick(form->ListBox1->viewport(), Qt::LeftButton, {}, first);
     QTest::mouseDClick(form->ListBox1->viewport(), Qt::LeftButton, {}, first);
+    // The stored folder is read off this thread; the dialog opens when it has been read.
+    ASSERT_TRUE(QTest::qWaitFor([this] { return !openings.empty(); }));
     ASSERT_EQ(openings.size(), 1u);
     EXPECT_EQ(openings[0].caption, QString("Please specify the change for Source Folder "));
     EXPECT_EQ(openings[0].path, QString("G:\\docs"));
@@ -172,9 +186,9 @@ TEST_F(ListsTest, MovedFixedSourceIsListedAsStoredAndChangedUnderItsNewLetter) {
 
     plan = {""};
     form->bbtnChange1->click();
-    EXPECT_EQ(Items(form->ListBox1), QStringList({"*G:\\docs#1"}));
+    ExpectShown([this] { return Items(form->ListBox1).join(""); }, "*G:\\docs#1");
     EXPECT_EQ(Items(form->ListBox2), QStringList({"*C:\\b#2"}));
-    EXPECT_EQ(form->lblLabel1->text(), QString("DATA"));
+    ExpectShown([this] { return form->lblLabel1->text(); }, QString("DATA"));
 }
 
 TEST_F(ListsTest, DroppedItems) {
@@ -219,7 +233,30 @@ TEST_F(ListsTest, DetailsOfADriveWithoutAMedium) {
     Open({});
     drives->SetMedium('E', false);
     form->ShowFolderDetails("E:\\x", form->lblLabel2, form->lblSerial2, form->lblType2);
-    EXPECT_EQ(State(), "100000-0|E:|" + Sentence('E'));
+    ExpectState("100000-0|E:|" + Sentence('E'));
+}
+
+TEST_F(ListsTest, ThreadingAVolumeThatStoppedAnsweringLeavesTheWindowAnswering) {
+    Open({{"E:\\x", "C:\\b"}, {"C:\\c"}});
+    drives->SetAnswering('E', false);
+    form->ListBox1->setCurrentRow(0);  // the source on the silent volume, its destination on C:
+    ExpectShown([this] { return form->lblSerial2->text(); }, kSystem);
+    EXPECT_EQ(form->lblSerial1->text(), QString(" "));
+    // Change asks the silent volume for its serial (the folder may have moved to another letter).
+    form->bbtnChange1->click();
+    // The lists go on answering, and a late answer is not shown for the folder chosen since.
+    form->ListBox1->setCurrentRow(1);
+    ExpectShown([this] { return form->lblSerial1->text(); }, kSystem);
+    EXPECT_EQ(Items(form->ListBox1), QStringList({"E:\\x#1", "*C:\\c#2"}));
+    QTest::mouseClick(form->bbtnClose, Qt::LeftButton);
+    EXPECT_FALSE(form->isVisible());
+    drives->SetAnswering('E', true);
+    form->ListBox1->setCurrentRow(0);
+    ExpectShown([this] { return form->lblSerial1->text(); }, kStick);
+    // The late answer to Change opens no dialog over a window that was closed.
+    EXPECT_TRUE(WaitForBackgroundQuestions(std::chrono::seconds(5)));
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(openings.empty());
 }
 
 TEST_F(ListsTest, WriteErrorIsShownAndTheListsStayAsTheyWere) {

@@ -3,6 +3,7 @@
 // opened documents, and a way to act inside a modal dialog while it runs.
 
 #include <QApplication>
+#include <QTest>
 #include <QTimer>
 #include <functional>
 #include <string>
@@ -10,6 +11,8 @@
 
 #include "support/fixture_drive_map.h"
 #include "support/temp_dir.h"
+#include "ui/Ffolder.h"
+#include "ui/Ffolderbrowse.h"
 #include "ui/Shell.h"
 
 namespace tarnwick::ui::testing {
@@ -26,6 +29,18 @@ void WhenModal(std::function<void(T*)> action) {
         }
     });
     poll->start(10);
+}
+
+// Lets the folder dialog's disk information for its path arrive (read off the user-interface
+// thread); false when it has not come within 5 s.
+inline bool WaitForDiskInfo(const TfrmFolder& dialog) {
+    return QTest::qWaitFor([&dialog] { return !dialog.DiskInfoPending(); }, 5000);
+}
+
+// Lets the folder browser's road to its chosen folder (listed off the user-interface thread)
+// arrive; false when it has not come within 5 s.
+inline bool WaitForRoad(const TTfrmFolderBrowse& browser) {
+    return QTest::qWaitFor([&browser] { return !browser.RoadPending(); }, 5000);
 }
 
 // C: (fixed, labelled "SYSTEM", serial 1234ABCD) and E: (removable, no label, serial CAFE0001).

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <future>
+
 #include <QContextMenuEvent>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
@@ -46,7 +49,9 @@ protected:
     void Open() {
         browser.FillDrives();
         browser.SelectPath("C:\\Data", true);
+        WaitForRoad(browser);
     }
+    static void WaitForRoad(const Browser& shown) { ASSERT_TRUE(testing::WaitForRoad(shown)); }
 
     Browser browser;
 };
@@ -90,7 +95,10 @@ TEST_F(FolderBrowseTest, SaveReturnsTheSelectedFolderAndADriveWithoutBackslash) 
     MakeFolder("Data/Gone");
     for (const auto& [initial, chosen] : {std::pair{"C:\\", "C:"}, {"C:\\Data\\", "C:\\Data"}}) {
         std::string buffer = initial;
-        WhenModal<Browser>([](Browser* shown) { shown->bbtnSave->click(); });
+        WhenModal<Browser>([](Browser* shown) {
+            ASSERT_TRUE(QTest::qWaitFor([shown] { return shown->bbtnSave->isEnabled(); }));
+            shown->bbtnSave->click();
+        });
         EXPECT_EQ(browser.ChooseFolder(QString(), buffer), 1);
         EXPECT_EQ(buffer, chosen);
     }
@@ -101,10 +109,68 @@ TEST_F(FolderBrowseTest, SaveReturnsTheSelectedFolderAndADriveWithoutBackslash) 
     EXPECT_FALSE(browser.bbtnSave->isEnabled());
 }
 
+TEST_F(FolderBrowseTest, ThreadingAVolumeThatStoppedAnsweringLeavesTheBrowserAnswering) {
+    MakeFolder("Data/Photos");
+    fs::create_directories(stickRoot / "x");
+    drives->SetAnswering('E', false);
+    std::string buffer = "C:\\Data";
+    WhenModal<Browser>([](Browser* shown) {
+        // The walk to the initial folder ends first (C: answers; its listings come one by one).
+        WaitForRoad(*shown);
+        QTest::keyClick(shown->TreeView1, Qt::Key_Down);
+        EXPECT_EQ(shown->NodePath(shown->Selected()), "C:\\Data\\Photos");
+        QTest::keyClick(shown->TreeView1, Qt::Key_End);
+        EXPECT_EQ(shown->NodePath(shown->Selected()), "E:");
+        // A drive the user opens is listed off the user-interface thread and opens when listed.
+        QTest::keyClick(shown->TreeView1, Qt::Key_Right);
+        QTreeWidgetItem* const stick = shown->Selected();
+        EXPECT_TRUE(QTest::qWaitFor([stick] { return stick->isExpanded(); }, 5000));
+        EXPECT_EQ(stick->childCount() == 1 ? stick->child(0)->text(0) : QString(), QString("x"));
+        QTest::mouseClick(shown->BitBtn2, Qt::LeftButton);
+    });
+    EXPECT_EQ(browser.ChooseFolder(QString(), buffer), 2);
+    drives->SetAnswering('E', true);
+}
+
+TEST_F(FolderBrowseTest, AnInitialFolderOnAVolumeThatDoesNotAnswerLeavesTheBrowserAnswering) {
+    MakeFolder("Data");
+    fs::create_directories(stickRoot / "x");
+    // Every question about a folder on E: waits until the volume answers again.
+    std::promise<void> answering;
+    windowlogic::SetFolderQuestionGateForTesting(
+        [held = answering.get_future().share()](const std::string& path) {
+            if (path.starts_with("E:")) {
+                held.wait();
+            }
+        });
+    std::string buffer = "E:\\x";
+    QElapsedTimer closing;
+    WhenModal<Browser>([&](Browser* shown) {
+        EXPECT_TRUE(shown->RoadPending());
+        shown->TreeView1->setCurrentItem(shown->TreeView1->topLevelItem(0));
+        QTest::keyClick(shown->TreeView1, Qt::Key_End);
+        EXPECT_EQ(shown->NodePath(shown->Selected()), "E:");
+        QTest::keyClick(shown->TreeView1, Qt::Key_Home);
+        EXPECT_EQ(shown->NodePath(shown->Selected()), "C:");
+        QTest::keyClick(shown->TreeView1, Qt::Key_Right);  // another drive opens meanwhile
+        QTreeWidgetItem* const system = shown->Selected();
+        EXPECT_TRUE(QTest::qWaitFor([system] { return system->isExpanded(); }, 5000));
+        closing.start();
+        QTest::mouseClick(shown->BitBtn2, Qt::LeftButton);
+    });
+    EXPECT_EQ(browser.ChooseFolder(QString(), buffer), 2);
+    EXPECT_LT(closing.elapsed(), 2000);
+    EXPECT_EQ(buffer, "E:\\x");
+    answering.set_value();
+    windowlogic::SetFolderQuestionGateForTesting(nullptr);
+    EXPECT_TRUE(WaitForBackgroundQuestions(std::chrono::seconds(30)));
+}
+
 TEST_F(FolderBrowseTest, DrivesAreListedOnlyWhenExpanded) {
     drives->SetMedium('E', false);
     browser.FillDrives();
     ASSERT_EQ(browser.TreeView1->topLevelItemCount(), 2);
+    ASSERT_TRUE(QTest::qWaitFor([this] { return !browser.DriveTypesPending(); }, 5000));
     QTreeWidgetItem* c = browser.TreeView1->topLevelItem(0);
     QTreeWidgetItem* e = browser.TreeView1->topLevelItem(1);
     EXPECT_EQ(c->text(0) + e->text(0), QString("C:E:"));
@@ -173,12 +239,15 @@ TEST_F(FolderBrowseTest, MakeNewFolderCreatesOnceThenReportsTheExistingOne) {
     Open();
     QTreeWidgetItem* data = browser.Selected();
     browser.bbtnNewFolder->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return SelectedPath() == "C:\\Data\\New Folder"; }));
+    WaitForRoad(browser);
     EXPECT_TRUE(fs::is_directory(systemRoot / "Data/New Folder"));
     EXPECT_EQ(SelectedPath(), "C:\\Data\\New Folder");
     EXPECT_EQ(Children(data), (QStringList{"New Folder", "Zulu"}));
 
     browser.TreeView1->setCurrentItem(data);
     browser.bbtnNewFolder->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !boxes.empty(); }));
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].caption, QString("Could not create the directory"));
     EXPECT_EQ(boxes[0].text, QString("C:\\Data\\New Folder"));
@@ -192,18 +261,18 @@ TEST_F(FolderBrowseTest, RenameInPlaceNeverReplacesNorMovesAFolder) {
     Open();
     QTreeWidgetItem* old = Node("C:\\Data\\Old");
     for (const QString refused : {"Taken", "Taken\\Old", "../Up", ".."}) {
-        QString label = refused;
-        browser.TreeView1Edited(old, label);
-        EXPECT_EQ(label, QString("Old"));
+        browser.TreeView1Edited(old, refused);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !browser.RenamePending(); }));
+        EXPECT_EQ(old->text(0), QString("Old"));
     }
     EXPECT_EQ(ReadFile(systemRoot / "Data/Taken/keep.txt"), "keep");
     EXPECT_TRUE(fs::is_directory(systemRoot / "Data/Old/Child"));
     ASSERT_EQ(boxes.size(), 4u);
     EXPECT_EQ(boxes[0].caption, QString("Could not rename "));
     EXPECT_EQ(boxes[0].text, QString("Unable to rename to\nC:\\Data\\Taken"));
-    QString empty;
-    browser.TreeView1Edited(old, empty);
-    EXPECT_EQ(empty, QString("Old"));
+    browser.TreeView1Edited(old, QString());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !browser.RenamePending(); }));
+    EXPECT_EQ(old->text(0), QString("Old"));
     EXPECT_EQ(boxes.size(), 4u);
 
     // Through the tree's own editor: renamed once, re-sorted, listed children follow.
@@ -231,6 +300,8 @@ TEST_F(FolderBrowseTest, RenameInPlaceNeverReplacesNorMovesAFolder) {
         const std::string after = byMouse ? "Yak" : "Wolf";
         std::string buffer = "C:\\Data\\" + before;
         WhenModal<Browser>([&](Browser* shown) {
+            WaitForRoad(*shown);
+            ASSERT_TRUE(QTest::qWaitFor([shown] { return shown->bbtnSave->isEnabled(); }));
             shown->TreeView1->editItem(shown->Selected());
             auto* line = shown->TreeView1->viewport()->findChild<QLineEdit*>();
             ASSERT_NE(line, nullptr);
@@ -240,7 +311,8 @@ TEST_F(FolderBrowseTest, RenameInPlaceNeverReplacesNorMovesAFolder) {
             } else {
                 shown->bbtnSave->click();  // as its key does: the editor keeps the focus
             }
-            if (shown->isVisible()) {
+            // Save waits for the rename's answer.
+            if (!QTest::qWaitFor([&] { return !shown->isVisible(); })) {
                 ADD_FAILURE() << "Save did not close the browser";
                 shown->BitBtn2->click();
             }
@@ -256,10 +328,12 @@ TEST_F(FolderBrowseTest, RefreshKeepsSelectionAndExpansion) {
     Open();
     MakeFolder("Data/Late");
     browser.bbtnRefresh->click();
+    WaitForRoad(browser);
     EXPECT_EQ(SelectedPath(), "C:\\Data");
     EXPECT_EQ(Children(browser.Selected()), (QStringList{"Early", "Late"}));
     browser.Selected()->setExpanded(false);
     browser.Refresh1->trigger();
+    WaitForRoad(browser);
     EXPECT_EQ(SelectedPath(), "C:\\Data");
     EXPECT_FALSE(browser.Selected()->isExpanded());
 

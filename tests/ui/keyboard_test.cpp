@@ -80,8 +80,11 @@ TEST_F(KeyboardTest, InsertEnterAndDeleteInTheListsRunTheirCommands) {
     plan = {"E:\\"};
     QTest::keyClick(form.ListBox2, Qt::Key_Insert);
     ASSERT_EQ(form.ListBox2->count(), 1);
+    // A Change opens once the stored folder has been read off the user-interface thread.
     QTest::keyClick(form.ListBox1, Qt::Key_Return);
+    ASSERT_TRUE(QTest::qWaitFor([this] { return openings.size() == 3; }));
     QTest::keyClick(form.ListBox2, Qt::Key_Enter, Qt::KeypadModifier);
+    ASSERT_TRUE(QTest::qWaitFor([this] { return openings.size() == 4; }));
     QStringList captions;
     for (const Opening& opening : openings) {
         captions << opening.caption;
@@ -168,6 +171,14 @@ TEST_F(DialogKeysTest, EscapeClosesEachDialogAndEnterPressesItsDefaultButton) {
         SCOPED_TRACE(c.what);
         bool stayedOpen = false;
         testing::WhenModal<TModalDialog>([&](TModalDialog* open) {
+            if (auto* folderDialog = qobject_cast<TfrmFolder*>(open)) {
+                EXPECT_TRUE(testing::WaitForDiskInfo(*folderDialog));
+            }
+            if (auto* browserDialog = qobject_cast<TTfrmFolderBrowse*>(open)) {
+                // The road to C:\Data and its Save check are answered off the UI thread.
+                EXPECT_TRUE(testing::WaitForRoad(*browserDialog));
+                EXPECT_TRUE(QTest::qWaitFor([=] { return browserDialog->bbtnSave->isEnabled(); }));
+            }
             if (c.focus) {
                 c.focus()->setFocus();
             }

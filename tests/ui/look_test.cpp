@@ -66,10 +66,16 @@ TEST_F(LookTest, AtA14PointFontOnADarkPaletteNoTextIsCutAndEverythingStaysReadab
     ASSERT_EQ(form.ListBox2->count(), 1);
     folder.Edit1->setText("C:\\Data");
     folder.Timer1Timer();
+    ASSERT_TRUE(testing::WaitForDiskInfo(folder));
     folder.RadioGroup1Merge->setChecked(true);
     browse.Panel1->setText(" Please choose a folder where to copy & run Tarnwick.exe from");
     log.Memo1->setPlainText("Synchronising from \"C:\\Data\" to \"E:\\\"");
 
+    // The drive details are read off the user-interface thread: both lines are measured once
+    // they are filled in, and each label once the layout has taken its text in.
+    ASSERT_TRUE(QTest::qWaitFor([&] {
+        return !form.lblType1->text().isEmpty() && !form.lblType2->text().isEmpty();
+    }));
     for (QWidget* window : std::initializer_list<QWidget*>{&form, &folder, &browse, &about, &log}) {
         window->show();
         QTest::qWait(0);
@@ -77,11 +83,16 @@ TEST_F(LookTest, AtA14PointFontOnADarkPaletteNoTextIsCutAndEverythingStaysReadab
             if (!label->isVisible() || label->text().trimmed().isEmpty()) {
                 continue;
             }
-            const QRect room = label->contentsRect();
-            const QRect needed = label->fontMetrics().boundingRect(
-                QRect(0, 0, room.width(), 10000), label->wordWrap() ? Qt::TextWordWrap : 0,
-                label->text());
-            EXPECT_TRUE(needed.width() <= room.width() && needed.height() <= room.height())
+            QRect room;
+            QRect needed;
+            const auto fits = [&] {
+                room = label->contentsRect();
+                needed = label->fontMetrics().boundingRect(QRect(0, 0, room.width(), 10000),
+                                                           label->wordWrap() ? Qt::TextWordWrap : 0,
+                                                           label->text());
+                return needed.width() <= room.width() && needed.height() <= room.height();
+            };
+            EXPECT_TRUE(fits() || QTest::qWaitFor(fits, 1000))
                 << window->objectName().toStdString() << "/" << label->objectName().toStdString()
                 << " needs " << needed.width() << "x" << needed.height() << ", has " << room.width()
                 << "x" << room.height();

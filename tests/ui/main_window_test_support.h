@@ -51,7 +51,7 @@ public:
         // empty one keeps the path shown), or closed when nothing is planned.
         QObject::connect(&poll_, &QTimer::timeout, &poll_, [this] {
             auto* open = qobject_cast<TfrmFolder*>(QApplication::activeModalWidget());
-            if (open == nullptr) {
+            if (open == nullptr || answering_) {
                 return;
             }
             openings.push_back({open->windowTitle(), open->Edit1->text(),
@@ -60,10 +60,14 @@ public:
                 open->bbtnClose->click();
                 return;
             }
+            answering_ = true;
             if (!plan.front().empty()) {
                 open->Edit1->setText(ToQt(plan.front()));
+                open->Timer1Timer();
             }
             plan.pop_front();
+            WaitForDiskInfo(*open);
+            answering_ = false;
             open->done(1);
         });
         poll_.start(5);
@@ -86,6 +90,7 @@ public:
 
 private:
     QTimer poll_;
+    bool answering_ = false;  // the dialog's disk information is awaited inside the poll
 };
 
 }  // namespace tarnwick::ui::testing

@@ -28,7 +28,7 @@
 
 #include "app/unattended.h"
 #include "platform/system/system.h"
-#include "platform/system/unattended.h"
+#include "platform/system/stop_signals.h"
 #include "platform/volumes/drives.h"
 #include "settings/folder_groups.h"
 #include "support/fixture_drive_map.h"
@@ -547,7 +547,7 @@ TEST_F(RunTest, ThreadingFilesNotCopiedAreToldAndARefusingDestinationIsAnError) 
     QStringList lines = LogLines();
     ASSERT_EQ(lines.size(), 8) << FromQt(lines.join('\n'));
     EXPECT_EQ(lines[2], QString("1 file copied."));
-    EXPECT_EQ(lines[3], QString("1 file could not be copied to \"E:\\dst\" (permission denied)."));
+    EXPECT_EQ(lines[3], QString("1 file could not be copied to \"E:\\dst\" (read-only)."));
     EXPECT_FALSE(SyncErrorFlag);
 
     if (geteuid() != 0) {
@@ -642,9 +642,9 @@ TEST_F(RunTest, ThreadingUnattendedRunWritesTheLinesOfTheWindow) {
         {
             platform::StopSignals stop;
             app::StreamRunSink sink(out);
-            bool stopRequested = false;
-            outcome = app::RunUnattended(stop, sink, nullptr, 1, stopRequested);
-            EXPECT_FALSE(stopRequested);
+            const app::UnattendedRun run = app::RunUnattended(stop, sink, nullptr, 1);
+            EXPECT_EQ(run.Signal, 0);
+            outcome = run.Outcome;
         }
         std::fclose(out);
         std::vector<std::string> unattended;

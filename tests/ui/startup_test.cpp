@@ -18,6 +18,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using tarnwick::testing::ReadFile;
+using tarnwick::testing::TempDir;
 using tarnwick::testing::WriteFile;
 
 TEST(StartupTest, WindowsAreCreatedHiddenInTheirOrderAndEndTogether) {
@@ -84,6 +85,10 @@ TEST_F(CopyAndRunTest, CopyStartAndTheirFailures) {
         testing::WhenModal<TTfrmFolderBrowse>([&](TTfrmFolderBrowse* shown) {
             prompt = shown->Panel1->text() + "|" + ToQt(shown->FolderPath);
             shown->SelectPath(c.folder, false);
+            // The walk to the folder and the Save check are answered off the UI thread.
+            if (!c.folder.empty()) {
+                EXPECT_TRUE(QTest::qWaitFor([shown] { return shown->bbtnSave->isEnabled(); }));
+            }
             (c.folder.empty() ? shown->BitBtn2 : shown->bbtnSave)->click();
         });
         form.Copythisapplicatio1->trigger();
@@ -153,6 +158,27 @@ TEST_F(CopyAndRunTest, WithoutABrowserTheHelpPageOpensInAWindowOfTheProgram) {
     EXPECT_TRUE(page->toPlainText().contains("Tarnwick")) << page->toPlainText().toStdString();
     QTest::keyClick(windows[0], Qt::Key_Escape);
     EXPECT_FALSE(windows[0]->isVisible());
+}
+
+TEST_F(CopyAndRunTest, AnOpenerThatFailsLeavesTheHelpPageToAWindowOfTheProgram) {
+    // xdg-open is there but finds no browser ("no method available"): it starts, then fails.
+    SetOpenDocumentHookForTesting({});
+    const TempDir bin;
+    const fs::path opener = bin.path() / "xdg-open";
+    WriteFile(opener, "#!/bin/sh\necho \"$1\" >\"$0.called\"\nexit 3\n");
+    fs::permissions(opener, fs::perms::owner_all);
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", QByteArray::fromStdString(bin.str()) + ":" + path);
+    const TempDir runtime;
+    platform::SetRuntimeFolderForTesting(runtime.str());
+    form.Gettingstarted1->trigger();
+    QTRY_VERIFY(form.findChild<QDialog*>("HelpWindow") != nullptr);
+    qputenv("PATH", path);
+    platform::SetRuntimeFolderForTesting(std::nullopt);
+    auto* window = form.findChild<QDialog*>("HelpWindow");
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_TRUE(ReadFile(bin.path() / "xdg-open.called").ends_with("/getting-started.html\n"));
+    window->close();
 }
 
 }  // namespace
