@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds and runs the whole test suite: a plain build, then
-# AddressSanitizer + UndefinedBehaviorSanitizer, then the threading tests under ThreadSanitizer.
+# AddressSanitizer + UndefinedBehaviorSanitizer, then the threading tests under ThreadSanitizer,
+# then the Windows edition under wine (scripts/windows.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -33,4 +34,6 @@ run_suite() {  # build-dir, extra cmake args..., then ctest args after --
 run_suite build-test --package -DCMAKE_BUILD_TYPE=RelWithDebInfo
 run_suite build-asan -DCMAKE_BUILD_TYPE=Debug -DTARNWICK_SANITIZE=address,undefined
 run_suite build-tsan -DCMAKE_BUILD_TYPE=Debug -DTARNWICK_SANITIZE=thread -- -R Threading
+echo "=== build-windows ==="
+bash scripts/windows.sh
 echo "All test suites passed."

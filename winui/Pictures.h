@@ -1,0 +1,19 @@
+#pragma once
+// The pictures of the Windows edition's windows, drawn with GDI at the DPI of the window they are
+// for: the folder browser's node images (the index meanings of windowlogic/folder_browser.h) and
+// the pictures of the buttons. Each is made once per DPI and kept for the program's life.
+#include <windows.h>
+// after windows.h, which it needs
+#include <commctrl.h>
+
+namespace tarnwick::winui {
+
+HIMAGELIST FolderImages(HWND window);
+
+enum class Glyph { kSave, kClose, kRefresh, kNewFolder };
+HICON GlyphIcon(HWND window, Glyph glyph);
+
+// Gives a push button its picture beside its text.
+void SetButtonGlyph(HWND button, Glyph glyph);
+
+}  // namespace tarnwick::winui
