@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # tarnwick.exe --synchronize under wine, in a prefix of its own: a tree copied with its times and
 # a Merge back, a second run that copies nothing, from a settings file as the Linux edition writes
-# it. As root with loop devices, also a FAT32 stick (serial 1A2B-3C4D) mapped as a removable wine
-# drive: saved as E:\Backup, found again as F:\Backup by its serial.
+# it. As root, also a run as an ordinary user (nobody) with a prefix of its own, whose unreadable
+# file is told about and gives status 1; with loop devices, also a FAT32 stick (serial 1A2B-3C4D)
+# mapped as a removable wine drive: saved as E:\Backup, found again as F:\Backup by its serial.
 # Usage: synchronize_e2e.sh <tarnwick.exe>
 set -euo pipefail
 source "$(dirname "$0")/../e2e/helpers.sh"
@@ -98,6 +99,52 @@ wine "$work/app/tarnwick.exe" --bogus >/dev/null 2>&1
 [[ $? == 2 ]] || fail "a wrong command line did not give the usage status"
 set -e
 echo "tree, Merge back and second run: passed"
+
+# --- As an ordinary user with a home and a prefix of its own: a file it may not read is told ----
+# about and gives status 1; the file it may read is copied.
+if [[ $(id -u) == 0 ]] && command -v setpriv >/dev/null; then
+    home=$work/user
+    mkdir -p "$home/app" "$home/src" "$home/dst"
+    cp "$exe" "$home/app/tarnwick.exe"
+    echo mine >"$home/src/mine.txt"
+    echo private >"$home/src/private.txt"
+    cat >"$home/app/tarnwick.INI" <<INI
+[1_$computer]
+1_PATH=$(winpath "$home/src")
+1_TYPE=3
+1_SERIAL=
+1_MERGE=0
+1_SUBDIR=1
+2_PATH=$(winpath "$home/dst")
+2_TYPE=3
+2_SERIAL=
+2_MERGE=0
+2_SUBDIR=1
+INI
+    chown -R nobody: "$home"
+    chmod o+rx "$work"
+    chown root: "$home/src/private.txt"
+    chmod 600 "$home/src/private.txt"
+    as_user() {
+        setpriv --reuid=nobody --regid=nogroup --clear-groups \
+            env HOME="$home" WINEPREFIX="$home/prefix" "$@"
+    }
+    as_user bash -c "source '$(dirname "$0")/../e2e/helpers.sh'
+        source '$(dirname "$0")/wine_prefix.sh'
+        make_wine_prefix" || fail "no prefix for the ordinary user"
+    set +e
+    as_user wine "$home/app/tarnwick.exe" --synchronize >"$work/log" 2>"$work/err"
+    status=$?
+    set -e
+    as_user bash -c "source '$(dirname "$0")/wine_prefix.sh'; end_wine_server"
+    tr -d '\r' <"$work/log" >"$work/log.txt"
+    ((status == 1)) || fail "the ordinary user's run ended with $status: $(cat "$work/log.txt" "$work/err")"
+    grep -q "^1 file could not be copied to " "$work/log.txt" ||
+        fail "the unreadable file was not told about: $(cat "$work/log.txt")"
+    cmp -s "$home/src/mine.txt" "$home/dst/mine.txt" || fail "the user's own file was not copied"
+    [[ ! -e $home/dst/private.txt ]] || fail "a file the user may not read was copied"
+    echo "as an ordinary user, a file left behind gives status 1: passed"
+fi
 
 # --- A FAT32 stick (the kernel's vfat, else fusefat) that comes back under another letter ------------------------------------------
 [[ $(id -u) == 0 ]] || skip "the stick part needs root"
