@@ -1,6 +1,7 @@
 #include "winui/Pictures.h"
 
 #include <array>
+#include <cstdint>
 #include <map>
 #include <utility>
 
@@ -187,7 +188,73 @@ UINT DpiOf(HWND window) {
     return static_cast<UINT>(Scaled(window, USER_DEFAULT_SCREEN_DPI));
 }
 
+// `icon` drawn on the transparent colour into a bitmap of its own; `pale` turns each of its
+// pixels into a light grey of the pixel's brightness.
+HBITMAP PictureOf(HICON icon, int pixels, bool pale) {
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = pixels;
+    info.bmiHeader.biHeight = -pixels;  // top row first
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    HBITMAP bitmap = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    if (bitmap == nullptr) {
+        return nullptr;
+    }
+    HDC dc = CreateCompatibleDC(nullptr);
+    HGDIOBJ old = SelectObject(dc, bitmap);
+    RECT all{0, 0, pixels, pixels};
+    HBRUSH background = CreateSolidBrush(kTransparent);
+    FillRect(dc, &all, background);
+    DeleteObject(background);
+    DrawIconEx(dc, 0, 0, icon, pixels, pixels, 0, nullptr, DI_NORMAL);
+    GdiFlush();
+    SelectObject(dc, old);
+    DeleteDC(dc);
+    if (pale) {
+        // A pixel of the section is 0x00RRGGBB.
+        const std::uint32_t key = (std::uint32_t{GetRValue(kTransparent)} << 16) |
+                                  (std::uint32_t{GetGValue(kTransparent)} << 8) |
+                                  GetBValue(kTransparent);
+        auto* pixel = static_cast<std::uint32_t*>(bits);
+        for (int i = 0; i < pixels * pixels; ++i) {
+            const std::uint32_t colour = pixel[i] & 0xFFFFFFU;
+            if (colour == key) {
+                continue;
+            }
+            const std::uint32_t brightness =
+                (((colour >> 16) & 0xFFU) * 30 + ((colour >> 8) & 0xFFU) * 59 + (colour & 0xFFU) * 11) / 100;
+            const std::uint32_t grey = 150 + brightness * 90 / 255;
+            pixel[i] = (grey << 16) | (grey << 8) | grey;
+        }
+    }
+    return bitmap;
+}
+
 }  // namespace
+
+bool SetButtonPictures(HWND button, HICON icon, int pixels) {
+    HBITMAP normal = PictureOf(icon, pixels, false);
+    HBITMAP pale = PictureOf(icon, pixels, true);
+    HIMAGELIST list = ImageList_Create(pixels, pixels, ILC_COLOR24 | ILC_MASK, 6, 0);
+    bool set = false;
+    if (normal != nullptr && pale != nullptr && list != nullptr) {
+        // Normal, hot, pressed, disabled, defaulted, stylus hot.
+        for (int state = 0; state < 6; ++state) {
+            ImageList_AddMasked(list, state == 3 ? pale : normal, kTransparent);
+        }
+        BUTTON_IMAGELIST pictures{list, {1, 1, 1, 1}, BUTTON_IMAGELIST_ALIGN_CENTER};
+        set = SendMessageA(button, BCM_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(&pictures)) != 0;
+    }
+    if (!set && list != nullptr) {
+        ImageList_Destroy(list);  // else the button's for its life
+    }
+    DeleteObject(normal);
+    DeleteObject(pale);
+    return set;
+}
 
 HIMAGELIST FolderImages(HWND window) {
     static std::map<UINT, HIMAGELIST> lists;  // UI thread only

@@ -16,4 +16,9 @@ HICON GlyphIcon(HWND window, Glyph glyph);
 // Gives a push button its picture beside its text.
 void SetButtonGlyph(HWND button, Glyph glyph);
 
+// Gives a push button `icon` (of `pixels` × `pixels`) for each of its states, a pale grey copy
+// while it is disabled: the system would draw a disabled picture as a flat grey outline.
+// False where the button takes no pictures per state (it keeps the one it has).
+bool SetButtonPictures(HWND button, HICON icon, int pixels);
+
 }  // namespace tarnwick::winui
