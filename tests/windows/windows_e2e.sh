@@ -2,7 +2,8 @@
 # tarnwick.exe's windows under wine on a virtual display, in a prefix of its own: the main window
 # opens with the groups of its settings file, Synchronize copies the file, the group whose source
 # is missing opens the log window by itself, its lines tell the run, Delete deletes a group,
-# Insert adds one through the folder dialog, and Exit ends the program.
+# Insert adds one through the folder dialog, Exit ends the program, and Copy and Run starts a copy
+# in a folder chosen in the browser.
 # Skips without Xvfb or xdotool.
 # Usage: windows_e2e.sh <tarnwick.exe>
 set -euo pipefail
@@ -98,4 +99,44 @@ status=$?
 set -e
 program=""
 ((status == 0)) || fail "the program ended with $status"
-echo "PASS: the windows synchronise, open the log by themselves after an error, delete and add a group, and end with 0"
+
+# Copy and Run: the browser, driven from the keyboard down to a folder, takes the program there;
+# the copy starts in that folder and this one ends.
+mkdir -p "$work/stick"
+wine "$work/app/tarnwick.exe" >/dev/null 2>&1 &
+program=$!
+within 300 window_named '^Tarnwick - Location Z:' || fail "no main window the second time"
+eval "$(xdotool getwindowgeometry --shell "$wid")"
+xdotool mousemove $((X + 60)) $((Y + 50)) click 1
+sleep 0.3
+xdotool key alt+f
+sleep 0.3
+xdotool key c
+within 100 window_named '^Browse for Folder$' || fail "Copy and Run opened no browser"
+sleep 0.5
+# Type-ahead picks each level's folder; Right lists it (off the window's thread), Right again
+# steps into it.
+for name in z tmp "$(basename "$work")" stick; do
+    xdotool type --delay 30 "$name"
+    sleep 0.3
+    [[ $name == stick ]] && break
+    xdotool key Right
+    sleep 2
+    xdotool key Right
+    sleep 0.3
+done
+xdotool key Return
+within 300 window_named "^Tarnwick - Location Z:.*\\\\stick\$" ||
+    fail "the copy did not start in the chosen folder"
+cmp -s "$work/app/tarnwick.exe" "$work/stick/tarnwick.exe" || fail "the program was not copied"
+within 100 ended "$program" || fail "Copy and Run did not end this program"
+program=""
+eval "$(xdotool getwindowgeometry --shell "$wid")"
+xdotool mousemove $((X + 60)) $((Y + 50)) click 1
+sleep 0.3
+xdotool key alt+f
+sleep 0.3
+xdotool key e
+within 100 bash -c "! xdotool search --onlyvisible --name '^Tarnwick - Location' >/dev/null" ||
+    fail "the copy did not end"
+echo "PASS: the windows synchronise, open the log by themselves after an error, delete and add a group, end with 0, and copy and run the program elsewhere"
