@@ -129,14 +129,16 @@ INI
         setpriv --reuid=nobody --regid=nogroup --clear-groups \
             env HOME="$home" WINEPREFIX="$home/prefix" "$@"
     }
-    as_user bash -c "source '$(dirname "$0")/../e2e/helpers.sh'
-        source '$(dirname "$0")/wine_prefix.sh'
-        make_wine_prefix" || fail "no prefix for the ordinary user"
+    # The user may not read the checkout: the helpers go with it.
+    cp "$(dirname "$0")/../e2e/helpers.sh" "$(dirname "$0")/wine_prefix.sh" "$home/"
+    chown nobody: "$home/helpers.sh" "$home/wine_prefix.sh"
+    as_user bash -c "source '$home/helpers.sh'; source '$home/wine_prefix.sh'; make_wine_prefix" ||
+        fail "no prefix for the ordinary user"
     set +e
     as_user wine "$home/app/tarnwick.exe" --synchronize >"$work/log" 2>"$work/err"
     status=$?
     set -e
-    as_user bash -c "source '$(dirname "$0")/wine_prefix.sh'; end_wine_server"
+    as_user bash -c "source '$home/wine_prefix.sh'; end_wine_server"
     tr -d '\r' <"$work/log" >"$work/log.txt"
     ((status == 1)) || fail "the ordinary user's run ended with $status: $(cat "$work/log.txt" "$work/err")"
     grep -q "^1 file could not be copied to " "$work/log.txt" ||
