@@ -16,7 +16,7 @@ export WINEPREFIX
 WINEPREFIX=$(mktemp -d /tmp/tarnwick-wine-XXXXXX)
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 source tests/e2e/helpers.sh
-source tests/windows/wine_prefix.sh
+source tests/windows/wine.sh
 cleanup() {
     end_wine_server
     rm -rf "$WINEPREFIX"

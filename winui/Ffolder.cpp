@@ -10,6 +10,7 @@
 #include "windowlogic/folder_dialog.h"
 #include "winui/Background.h"
 #include "winui/Ffolderbrowse.h"
+#include "winui/Form.h"
 #include "winui/ModalWindow.h"
 #include "winui/Pictures.h"
 
@@ -46,13 +47,6 @@ struct DiskAnswer {
     std::string path;  // the typed text as a drive path
     windowlogic::DiskInfo info;
 };
-
-std::string TextOf(HWND control) {
-    const int length = GetWindowTextLengthA(control);
-    std::string text(static_cast<std::size_t>(length) + 1, '\0');
-    text.resize(static_cast<std::size_t>(GetWindowTextA(control, text.data(), length + 1)));
-    return text;
-}
 
 bool Checked(HWND button) {
     return SendMessageA(button, BM_GETCHECK, 0, 0) == BST_CHECKED;
@@ -126,7 +120,7 @@ public:
     }
 
     int SavedDriveType() const override { return DriveType; }
-    std::string SavedSerial() const override { return TextOf(lblSerial); }
+    std::string SavedSerial() const override { return WindowText(lblSerial); }
 
 private:
     int Execute(const std::string& caption, std::string& path) {
@@ -135,7 +129,7 @@ private:
         SetPathText(path);
         const int result = RunModal(owner_) == 1 ? 1 : 2;
         if (result == 1) {
-            path = TextOf(Edit1);
+            path = WindowText(Edit1);
         }
         return result;
     }
@@ -197,7 +191,7 @@ private:
         }
         // The caller stores DriveType and the serial with the path: they must describe the
         // final text, so Save waits for its answer.
-        return answered_ && !TextOf(Edit1).empty() && accepted_;
+        return answered_ && !WindowText(Edit1).empty() && accepted_;
     }
 
     void Edit1Change() {
@@ -218,7 +212,7 @@ private:
     void Timer1Timer() {
         KillTimer(Handle(), kTimer1);
         timerRunning_ = false;
-        const std::string text = TextOf(Edit1);
+        const std::string text = WindowText(Edit1);
         if (text.empty()) {
             SetWindowTextA(lblLabel, "");
             SetWindowTextA(lblSerial, "");
@@ -275,7 +269,7 @@ private:
     }
 
     void btnBrowseClick() {
-        std::string folder = TextOf(Edit1);
+        std::string folder = WindowText(Edit1);
         if (FolderBrowser(instance_).ChooseFolder(Handle(), windowlogic::kBrowsePrompt, folder) ==
             1) {
             SetPathText(folder);

@@ -7,6 +7,7 @@
 
 #include "platform/volumes/drives.h"
 #include "winui/Background.h"
+#include "winui/Form.h"
 #include "winui/Look.h"
 #include "winui/Pictures.h"
 
@@ -38,17 +39,6 @@ constexpr int kImageTypeNotRead = 9;
 // lParam of a placeholder node. It is told by this mark, never by its text: ">" is a valid
 // folder name on some file systems the program reaches.
 constexpr LPARAM kPlaceholder = 1;
-
-std::string TextOf(HWND tree, HTREEITEM node) {
-    char text[2048] = {};
-    TVITEMA item{};
-    item.mask = TVIF_TEXT;
-    item.hItem = node;
-    item.pszText = text;
-    item.cchTextMax = sizeof text;
-    SendMessageA(tree, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&item));
-    return text;
-}
 
 bool IsPlaceholder(HWND tree, HTREEITEM node) {
     TVITEMA item{};
@@ -90,7 +80,7 @@ void SetImage(HWND tree, HTREEITEM node, int image) {
 HTREEITEM FindChild(HWND tree, HTREEITEM parent, std::string_view name) {
     HTREEITEM child = parent != nullptr ? TreeView_GetChild(tree, parent) : TreeView_GetRoot(tree);
     for (; child != nullptr; child = TreeView_GetNextSibling(tree, child)) {
-        if (!IsPlaceholder(tree, child) && TextOf(tree, child) == name) {
+        if (!IsPlaceholder(tree, child) && TreeNodeText(tree, child) == name) {
             return child;
         }
     }
@@ -322,7 +312,7 @@ std::string TTfrmFolderBrowse::NodePath(HTREEITEM node) const {
     std::vector<std::string> texts;
     for (HTREEITEM step = node; step != nullptr; step = TreeView_GetParent(TreeView1, step)) {
         if (!IsPlaceholder(TreeView1, step)) {
-            texts.insert(texts.begin(), TextOf(TreeView1, step));
+            texts.insert(texts.begin(), TreeNodeText(TreeView1, step));
         }
     }
     return windowlogic::NodePath(texts);
@@ -492,7 +482,7 @@ void TTfrmFolderBrowse::TreeView1Edited(HTREEITEM node, const std::string& label
     renaming_ = true;
     const std::uint64_t generation = generation_;
     Ask<windowlogic::RenameResult>(
-        [parentPath = NodePath(parent), oldName = TextOf(TreeView1, node), label] {
+        [parentPath = NodePath(parent), oldName = TreeNodeText(TreeView1, node), label] {
             return windowlogic::RenameFolder(parentPath, oldName, label);
         },
         [this, generation, id = IdOf(node), label](windowlogic::RenameResult renamed) {

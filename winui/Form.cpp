@@ -165,6 +165,17 @@ std::string WindowText(HWND window) {
     return text;
 }
 
+std::string TreeNodeText(HWND tree, HTREEITEM node) {
+    char text[2048] = {};
+    TVITEMA item{};
+    item.mask = TVIF_TEXT;
+    item.hItem = node;
+    item.pszText = text;
+    item.cchTextMax = sizeof text;
+    SendMessageA(tree, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&item));
+    return text;
+}
+
 int TextWidth(HWND window, std::string_view text) {
     HDC context = GetDC(window);
     auto font = reinterpret_cast<HFONT>(SendMessageA(window, WM_GETFONT, 0, 0));

@@ -2,6 +2,8 @@
 // The frame every window of the Windows edition shares: a top-level window of one registered
 // class whose messages reach a C++ object, and the modal showing of a window over its owner.
 #include <windows.h>
+// after windows.h, which it needs
+#include <commctrl.h>
 
 #include <string>
 #include <string_view>
@@ -56,6 +58,9 @@ HWND MakeControl(HWND parent, const char* className, const char* text, DWORD sty
 
 // The text of a window.
 std::string WindowText(HWND window);
+
+// The text of a tree-view node.
+std::string TreeNodeText(HWND tree, HTREEITEM node);
 
 // The width of `text` in the font of `window`, in pixels.
 int TextWidth(HWND window, std::string_view text);

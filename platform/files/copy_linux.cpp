@@ -255,10 +255,6 @@ constexpr std::uint64_t kEarlyWritebackSize = std::uint64_t{1} << 20;
 
 }  // namespace
 
-TemporaryCopy::TemporaryCopy(TemporaryCopy&& other) noexcept {
-    *this = std::move(other);
-}
-
 void TemporaryCopy::Discard() {
     if (temporary_[0] != '\0') {
         ::unlinkat(static_cast<int>(folder_), temporary_, 0);
@@ -268,26 +264,6 @@ void TemporaryCopy::Discard() {
         ::close(static_cast<int>(out_));
         out_ = -1;
     }
-}
-
-TemporaryCopy& TemporaryCopy::operator=(TemporaryCopy&& other) noexcept {
-    if (this != &other) {
-        Discard();
-        out_ = std::exchange(other.out_, -1);
-        folder_ = other.folder_;
-        toName_ = std::move(other.toName_);
-        target_ = other.target_;
-        size_ = other.size_;
-        accessed_ = other.accessed_;
-        written_ = other.written_;
-        std::copy(std::begin(other.temporary_), std::end(other.temporary_), temporary_);
-        other.temporary_[0] = '\0';
-    }
-    return *this;
-}
-
-TemporaryCopy::~TemporaryCopy() {
-    Discard();
 }
 
 namespace {

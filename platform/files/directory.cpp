@@ -1,6 +1,8 @@
-// What both systems' files share: an open folder's move, the names of temporary copies and
-// their keys, and a single copy made at once.
+// What both systems' files share: the moves of an open folder and of a copy in flight, the names
+// of temporary copies and their keys, and a single copy made at once.
+#include <algorithm>
 #include <exception>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <utility>
@@ -45,6 +47,31 @@ Directory& Directory::operator=(Directory&& other) noexcept {
 
 Directory::~Directory() {
     Close();
+}
+
+TemporaryCopy::TemporaryCopy(TemporaryCopy&& other) noexcept {
+    *this = std::move(other);
+}
+
+TemporaryCopy& TemporaryCopy::operator=(TemporaryCopy&& other) noexcept {
+    if (this != &other) {
+        Discard();
+        out_ = std::exchange(other.out_, -1);
+        folder_ = other.folder_;
+        toName_ = std::move(other.toName_);
+        target_ = other.target_;
+        size_ = other.size_;
+        accessed_ = other.accessed_;
+        written_ = other.written_;
+        std::copy(std::begin(other.temporary_), std::end(other.temporary_), temporary_);
+        other.temporary_[0] = '\0';
+    }
+    return *this;
+}
+
+// What was written and not named goes (each system's Discard); nothing else is touched.
+TemporaryCopy::~TemporaryCopy() {
+    Discard();
 }
 
 std::string AsPhrase(std::string sentence) {

@@ -925,35 +925,10 @@ void CloseOut(std::intptr_t& out) {
 
 }  // namespace
 
+// `toName_` holds the target's whole native path here, so the temporary file lies in its folder.
 void TemporaryCopy::Discard() {
     CloseOut(out_);
     RemoveUnnamed(toName_, temporary_);
-}
-
-TemporaryCopy::TemporaryCopy(TemporaryCopy&& other) noexcept {
-    *this = std::move(other);
-}
-
-TemporaryCopy& TemporaryCopy::operator=(TemporaryCopy&& other) noexcept {
-    if (this != &other) {
-        Discard();
-        out_ = std::exchange(other.out_, -1);
-        folder_ = other.folder_;
-        toName_ = std::move(other.toName_);
-        target_ = other.target_;
-        std::copy(std::begin(other.temporary_), std::end(other.temporary_), temporary_);
-        other.temporary_[0] = '\0';
-        accessed_ = other.accessed_;
-        written_ = other.written_;
-        size_ = other.size_;
-    }
-    return *this;
-}
-
-// What was written and not named goes; nothing else is touched. `toName_` holds the target's
-// whole native path here, so the temporary file lies in its folder.
-TemporaryCopy::~TemporaryCopy() {
-    Discard();
 }
 
 std::optional<TemporaryCopy> TemporaryCopy::Write(

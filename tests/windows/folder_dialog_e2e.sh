@@ -6,7 +6,7 @@
 # Usage: folder_dialog_e2e.sh <folder_dialog_demo.exe> <winui_tests.exe>
 set -euo pipefail
 source "$(dirname "$0")/../e2e/helpers.sh"
-source "$(dirname "$0")/wine_prefix.sh"
+source "$(dirname "$0")/wine.sh"
 
 for tool in Xvfb xdotool wine wineboot; do
     command -v "$tool" >/dev/null || skip "$tool is not installed"
@@ -40,8 +40,6 @@ within 50 xdotool getmouselocation >/dev/null 2>&1 || fail "Xvfb did not start"
 
 make_wine_prefix
 mkdir -p "$work/Target Folder"
-# Wine's Z: is the Linux root.
-winpath() { local p=${1//\//\\}; echo "Z:$p"; }
 
 # Starts the demo with its arguments and waits for the window named $1; the answer goes to
 # $work/out.

@@ -7,7 +7,7 @@
 # Usage: synchronize_e2e.sh <tarnwick.exe>
 set -euo pipefail
 source "$(dirname "$0")/../e2e/helpers.sh"
-source "$(dirname "$0")/wine_prefix.sh"
+source "$(dirname "$0")/wine.sh"
 
 exe=$(realpath "$1")
 work=$(mktemp -d /tmp/tarnwick-i27-wine-XXXXXX)
@@ -28,9 +28,6 @@ trap cleanup EXIT
 make_wine_prefix
 mkdir -p "$work/app"
 cp "$exe" "$work/app/tarnwick.exe"
-computer=$(hostname | cut -d. -f1 | tr '[:lower:]' '[:upper:]' | cut -c1-15)
-# Wine's Z: is the Linux root.
-winpath() { local p=${1//\//\\}; echo "Z:$p"; }
 
 run() {  # the run log in $work/log, the exit status in $status
     set +e
@@ -108,19 +105,11 @@ if [[ $(id -u) == 0 ]] && command -v setpriv >/dev/null; then
     cp "$exe" "$home/app/tarnwick.exe"
     echo mine >"$home/src/mine.txt"
     echo private >"$home/src/private.txt"
-    cat >"$home/app/tarnwick.INI" <<INI
-[1_$computer]
-1_PATH=$(winpath "$home/src")
-1_TYPE=3
-1_SERIAL=
-1_MERGE=0
-1_SUBDIR=1
-2_PATH=$(winpath "$home/dst")
-2_TYPE=3
-2_SERIAL=
-2_MERGE=0
-2_SUBDIR=1
-INI
+    {
+        echo "[1_$computer]"
+        entry 1 "$(winpath "$home/src")" 0 1
+        entry 2 "$(winpath "$home/dst")" 0 1
+    } >"$home/app/tarnwick.INI"
     chown -R nobody: "$home"
     chmod o+rx "$work"
     chown root: "$home/src/private.txt"
@@ -130,15 +119,15 @@ INI
             env HOME="$home" WINEPREFIX="$home/prefix" "$@"
     }
     # The user may not read the checkout: the helpers go with it.
-    cp "$(dirname "$0")/../e2e/helpers.sh" "$(dirname "$0")/wine_prefix.sh" "$home/"
-    chown nobody: "$home/helpers.sh" "$home/wine_prefix.sh"
-    as_user bash -c "source '$home/helpers.sh'; source '$home/wine_prefix.sh'; make_wine_prefix" ||
+    cp "$(dirname "$0")/../e2e/helpers.sh" "$(dirname "$0")/wine.sh" "$home/"
+    chown nobody: "$home/helpers.sh" "$home/wine.sh"
+    as_user bash -c "source '$home/helpers.sh'; source '$home/wine.sh'; make_wine_prefix" ||
         fail "no prefix for the ordinary user"
     set +e
     as_user wine "$home/app/tarnwick.exe" --synchronize >"$work/log" 2>"$work/err"
     status=$?
     set -e
-    as_user bash -c "source '$home/wine_prefix.sh'; end_wine_server"
+    as_user bash -c "source '$home/wine.sh'; end_wine_server"
     tr -d '\r' <"$work/log" >"$work/log.txt"
     ((status == 1)) || fail "the ordinary user's run ended with $status: $(cat "$work/log.txt" "$work/err")"
     grep -q "^1 file could not be copied to " "$work/log.txt" ||
@@ -177,19 +166,11 @@ map_stick e
 serial=$(wine cmd /c vol e: 2>/dev/null | tr -d '\r' | sed -n 's/.*Serial Number is //p')
 [[ ${serial^^} == 1A2B-3C4D ]] ||
     skip "wine reads no serial of this FAT mount (got '${serial:-nothing}'; kernel vfat is needed)"
-cat >"$work/app/tarnwick.INI" <<INI
-[1_$computer]
-1_PATH=$(winpath "$work/src")
-1_TYPE=3
-1_SERIAL=
-1_MERGE=0
-1_SUBDIR=1
-2_PATH=E:\\Backup
-2_TYPE=2
-2_SERIAL=$((0x1A2B3C4D))
-2_MERGE=0
-2_SUBDIR=1
-INI
+{
+    echo "[1_$computer]"
+    entry 1 "$(winpath "$work/src")" 0 1
+    entry 2 'E:\Backup' 0 1 2 $((0x1A2B3C4D))
+} >"$work/app/tarnwick.INI"
 run
 ((status == 0)) || fail "run onto E: ended with $status: $(cat "$work/log.txt" "$work/err")"
 grep -q "to \"E:\\\\Backup\"" "$work/log.txt" || fail "not synchronised onto E:: $(cat "$work/log.txt")"

@@ -17,7 +17,6 @@ start_wine_display tarnwick-windows-e2e 1024x768
 mkdir -p "$work/app" "$work/src" "$work/dst" "$work/dst2"
 cp "$exe" "$work/app/tarnwick.exe"
 echo one >"$work/src/a.txt"
-winpath() { local p=${1//\//\\}; echo "Z:$p"; }
 {
     echo "[1_$computer]"
     entry 1 "$(winpath "$work/src")" 0 1

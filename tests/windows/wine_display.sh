@@ -1,7 +1,7 @@
 # Shared by the scripts that drive tarnwick.exe's windows: a work folder with a wine prefix of
 # its own and a virtual X display without a window manager. Source it after ../e2e/helpers.sh;
 # `program` may hold the pid of the program started, which the end kills.
-source "$(dirname "${BASH_SOURCE[0]}")/wine_prefix.sh"
+source "$(dirname "${BASH_SOURCE[0]}")/wine.sh"
 
 # Sets work, WINEPREFIX and DISPLAY; $1 names the work folder, $2 is the screen's size.
 start_wine_display() {
@@ -29,13 +29,4 @@ end_wine_display() {
     end_wine_server
     [[ -n $xvfb ]] && kill "$xvfb" 2>/dev/null || true
     rm -rf "$work"
-}
-
-# The computer's name as the program gives it, for the settings' sections.
-computer=$(hostname | cut -d. -f1 | tr '[:lower:]' '[:upper:]' | cut -c1-15)
-
-# One folder's keys: number, drive path, merge, subfolders.
-entry() {
-    printf '%s_PATH=%s\n%s_TYPE=3\n%s_SERIAL=\n%s_MERGE=%s\n%s_SUBDIR=%s\n' \
-        "$1" "$2" "$1" "$1" "$1" "$3" "$1" "$4"
 }

@@ -22,6 +22,7 @@
 #include "winui/Background.h"
 #include "winui/Ffolder.h"
 #include "winui/Ffolderbrowse.h"
+#include "winui/Form.h"
 
 namespace tarnwick::winui {
 namespace {
@@ -139,21 +140,10 @@ struct TreeSeen {
 };
 TreeSeen* gSeen = nullptr;
 
-std::string NodeText(HWND tree, HTREEITEM node) {
-    char text[MAX_PATH] = {};
-    TVITEMA item{};
-    item.mask = TVIF_TEXT;
-    item.hItem = node;
-    item.pszText = text;
-    item.cchTextMax = sizeof text;
-    SendMessageA(tree, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&item));
-    return text;
-}
-
 HTREEITEM ChildNamed(HWND tree, HTREEITEM parent, const std::string& name) {
     for (HTREEITEM child = TreeView_GetChild(tree, parent); child != nullptr;
          child = TreeView_GetNextSibling(tree, child)) {
-        if (NodeText(tree, child) == name) {
+        if (TreeNodeText(tree, child) == name) {
             return child;
         }
     }
@@ -172,18 +162,18 @@ void CALLBACK Look(HWND, UINT, UINT_PTR, DWORD) {
     switch (seen.step++) {
         case 0:
             // The tree is walked to the folder one listing at a time.
-            if (NodeText(tree, selected) != seen.opened ||
+            if (TreeNodeText(tree, selected) != seen.opened ||
                 (TreeView_GetItemState(tree, selected, TVIS_EXPANDED) & TVIS_EXPANDED) == 0 ||
                 !IsWindowEnabled(save)) {
                 --seen.step;
                 return;
             }
-            seen.selected = NodeText(tree, selected);
+            seen.selected = TreeNodeText(tree, selected);
             seen.selectedExpanded =
                 (TreeView_GetItemState(tree, selected, TVIS_EXPANDED) & TVIS_EXPANDED) != 0;
             for (HTREEITEM child = TreeView_GetChild(tree, selected); child != nullptr;
                  child = TreeView_GetNextSibling(tree, child)) {
-                seen.children.push_back(NodeText(tree, child));
+                seen.children.push_back(TreeNodeText(tree, child));
                 seen.expanders.push_back(TreeView_GetChild(tree, child) != nullptr);
             }
             seen.saveOnListed = IsWindowEnabled(save) != FALSE;
@@ -257,9 +247,9 @@ void CALLBACK UseStuck(HWND, UINT, UINT_PTR, DWORD) {
         case 0:
             TreeView_SelectItem(tree, first);
             key(VK_DOWN);
-            user.selected.push_back(NodeText(tree, TreeView_GetSelection(tree)));
+            user.selected.push_back(TreeNodeText(tree, TreeView_GetSelection(tree)));
             key(VK_UP);
-            user.selected.push_back(NodeText(tree, TreeView_GetSelection(tree)));
+            user.selected.push_back(TreeNodeText(tree, TreeView_GetSelection(tree)));
             key(VK_RIGHT);
             return;
         case 1:
@@ -270,7 +260,7 @@ void CALLBACK UseStuck(HWND, UINT, UINT_PTR, DWORD) {
             }
             for (HTREEITEM child = TreeView_GetChild(tree, first); child != nullptr;
                  child = TreeView_GetNextSibling(tree, child)) {
-                user.opened.push_back(NodeText(tree, child));
+                user.opened.push_back(TreeNodeText(tree, child));
             }
             user.closedAt = GetTickCount64();
             PostMessageA(browser, WM_COMMAND, IDCANCEL, 0);
