@@ -1,7 +1,6 @@
 #include "engine/pass_pool.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <exception>
 #include <thread>
 #include <utility>
@@ -96,9 +95,7 @@ void Pass::FolderNotCopied(const platform::FileError& why) {
     }
     const std::lock_guard lock(reasonMutex_);
     if (folderReason_.empty()) {
-        const bool inTheWay = why.refusal == platform::FileRefusal::kSystem &&
-                              (why.error == EEXIST || why.error == ENOTDIR);
-        folderReason_ = inTheWay ? "a file in the way" : why.Text();
+        folderReason_ = why.InTheWay() ? "a file in the way" : why.Text();
     }
 }
 

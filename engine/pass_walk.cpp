@@ -1,6 +1,5 @@
 #include "engine/pass_walk.h"
 
-#include <cerrno>
 #include <utility>
 
 #include "engine/copy_pass.h"
@@ -224,12 +223,12 @@ void Walker::Subfolder(platform::Directory& parent, const Target parentDestinati
         }
         // A folder that is there but does not open (no permission) is not made again: the
         // error of opening it is the one to tell.
-        const bool there = !parentDestination.fresh && why.error != ENOENT;
+        const bool there = !parentDestination.fresh && !why.Missing();
         if (!destination && !there) {
             if (folder->MakeChild(name_, &why)) {
                 destination = folder->OpenChild(name_, followLinks, &why);
                 fresh = true;
-            } else if (why.error == EEXIST) {
+            } else if (why.NameTaken()) {
                 // Made meanwhile (by a pass of a name that the volume takes for the same), or a
                 // file in the way: only a folder opens.
                 destination = folder->OpenChild(name_, followLinks, &why);

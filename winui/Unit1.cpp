@@ -56,8 +56,12 @@ HWND ListButton(HWND parent, int id, int picture, const char* glyph, const char*
                      : nullptr;
     HWND button = MakeControl(parent, "BUTTON", icon != nullptr ? hint : glyph,
                               BS_PUSHBUTTON | WS_TABSTOP | (icon != nullptr ? BS_ICON : 0), id);
-    if (icon != nullptr && !SetButtonPictures(button, icon, 16)) {
-        SendMessageA(button, BM_SETIMAGE, IMAGE_ICON, reinterpret_cast<LPARAM>(icon));
+    if (icon != nullptr) {
+        if (SetButtonPictures(button, icon, 16)) {
+            DestroyIcon(icon);  // the button has its own pictures of it
+        } else {
+            SendMessageA(button, BM_SETIMAGE, IMAGE_ICON, reinterpret_cast<LPARAM>(icon));
+        }
     }
     return button;
 }

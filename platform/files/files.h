@@ -61,6 +61,12 @@ struct FileError {
     bool RanOutOfDescriptors() const;
     // The volume itself is gone or no longer answers.
     bool LostVolume() const;
+    // Nothing has the name (or a folder on its way).
+    bool Missing() const;
+    // Something has the name already.
+    bool NameTaken() const;
+    // Where a folder was to be made or opened, something else has its name.
+    bool InTheWay() const;
     // In the system's words, lower case ("read-only file system"); the program's own refusals in
     // its own.
     std::string Text() const;

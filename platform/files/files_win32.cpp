@@ -29,6 +29,9 @@ namespace {
 
 constexpr DWORD kCopyBlock = 1 << 20;
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+// An open folder is held against renames and removal: every call below it goes by its path, so
+// a folder renamed and replaced by a junction meanwhile would lead the calls elsewhere.
+constexpr DWORD kHeldFolder = FILE_SHARE_READ | FILE_SHARE_WRITE;
 
 std::atomic<std::uint64_t> gDirectoryIds{1};
 std::atomic<std::uint64_t> gTemporarySequence{0};
@@ -41,9 +44,6 @@ FileError SystemError(FileConcern concerns, DWORD error = ::GetLastError()) {
 FileError Refused(FileRefusal refusal) {
     return {refusal, 0, FileConcern::kTarget};
 }
-
-// The pass tells a missing folder by ENOENT.
-static_assert(ERROR_FILE_NOT_FOUND == ENOENT);
 
 bool NameTaken(DWORD error) {
     return error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS;
@@ -460,6 +460,19 @@ bool FileError::LostVolume() const {
     return error != 0 && IsLostVolumeError(error);
 }
 
+bool FileError::Missing() const {
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
+bool FileError::NameTaken() const {
+    return platform::NameTaken(static_cast<DWORD>(error));
+}
+
+bool FileError::InTheWay() const {
+    // ERROR_DIRECTORY: what OpenFolder answers for a name that is not a folder.
+    return refusal == FileRefusal::kSystem && (NameTaken() || error == ERROR_DIRECTORY);
+}
+
 // --- Lookups by drive path -----------------------------------------------------------------
 
 std::optional<FindData> FindFirstFile(std::string_view pattern) {
@@ -484,13 +497,12 @@ void Directory::Close() {
 namespace {
 
 // Opens a folder at a native path; a link is opened only where `follow` is set. The handle keeps
-// the folder from being removed while it is open.
-// -1 where it cannot be opened as a folder.
-// -1 where it cannot be opened as a folder, with the system's error in `error`. `share` says
-// what others may do with the folder meanwhile.
-int OpenFolder(const std::string& path, bool follow, DWORD& error, DWORD share = kShareAll) {
+// the folder from being renamed or removed while it is open (kHeldFolder). -1 where it cannot be
+// opened as a folder, with the system's error in `error`.
+int OpenFolder(const std::string& path, bool follow, DWORD& error) {
     const HANDLE handle = ::CreateFileA(
-        path.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES, share, nullptr, OPEN_EXISTING,
+        path.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES, kHeldFolder, nullptr,
+        OPEN_EXISTING,
         FILE_FLAG_BACKUP_SEMANTICS | (follow ? 0 : FILE_FLAG_OPEN_REPARSE_POINT), nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         error = ::GetLastError();
@@ -559,9 +571,8 @@ std::optional<Directory> Directory::OpenOnDrive(std::string_view drivePath, bool
                          static_cast<int>(root->size())) != CSTR_EQUAL) {
         return fail(ERROR_PATH_NOT_FOUND);
     }
-    constexpr DWORD kHeld = FILE_SHARE_READ | FILE_SHARE_WRITE;
     DWORD error = 0;
-    const int rootFd = OpenFolder(*root, true, error, kHeld);
+    const int rootFd = OpenFolder(*root, true, error);
     if (rootFd < 0) {
         return fail(error);
     }
@@ -581,14 +592,14 @@ std::optional<Directory> Directory::OpenOnDrive(std::string_view drivePath, bool
             return fail(ERROR_INVALID_NAME);
         }
         std::string next = Child(path.back().native_, name);
-        int fd = OpenFolder(next, false, error, kHeld);
+        int fd = OpenFolder(next, false, error);
         if (fd < 0 && make && (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)) {
             if (::CreateDirectoryA(next.c_str(), nullptr)) {
                 ++madeHere;
             } else if (!NameTaken(::GetLastError())) {
                 return fail(::GetLastError());
             }
-            fd = OpenFolder(next, false, error, kHeld);
+            fd = OpenFolder(next, false, error);
         }
         if (fd < 0) {
             return fail(error);
@@ -618,10 +629,7 @@ std::optional<Directory> Directory::OpenChild(const std::string& name, bool foll
     const int fd = OpenFolder(path, followLinks && !refusesLinks_, error);
     if (fd < 0) {
         if (why != nullptr) {
-            // A missing folder is told by one error, as the pass asks for it
-            // (ERROR_FILE_NOT_FOUND, whose number is the C runtime's ENOENT).
-            *why = SystemError(FileConcern::kFolder,
-                               error == ERROR_PATH_NOT_FOUND ? ERROR_FILE_NOT_FOUND : error);
+            *why = SystemError(FileConcern::kFolder, error);
         }
         return std::nullopt;
     }

@@ -650,6 +650,18 @@ bool FileError::LostVolume() const {
     return error != 0 && IsLostVolumeError(error);
 }
 
+bool FileError::Missing() const {
+    return error == ENOENT;
+}
+
+bool FileError::NameTaken() const {
+    return error == EEXIST;
+}
+
+bool FileError::InTheWay() const {
+    return refusal == FileRefusal::kSystem && (error == EEXIST || error == ENOTDIR);
+}
+
 bool Directory::MakeChild(const std::string& name, FileError* why) const {
     if (fd_ >= 0 && IsPlainName(name) && ::mkdirat(fd_, name.c_str(), 0777) == 0) {
         return true;

@@ -272,14 +272,18 @@ FileError ReplaceTarget(int dirFd, const char* temporary, const char* toName,
             Discard(dirFd, temporary, toName);
             return Refused(FileRefusal::kTargetChanged);
         }
-        // The user's file must not stay under a name that the next pass removes as a leftover:
-        // it goes under a name that the next pass gives back.
-        const std::string aside = AsideName(toName);
-        if (aside.empty() || !RenameNoReplace(dirFd, temporary, dirFd, aside.c_str()) ||
-            GiveNameBack(dirFd, aside.c_str(), toName) == Restored::kFailed) {
-            return SystemError(FileConcern::kTarget);
+        // The user's file takes its name back over the copy; where even that fails it must not
+        // stay under a name that the next pass removes as a leftover: it goes under a name that
+        // the next pass gives back, and the run tells of it.
+        if (::renameat(dirFd, temporary, dirFd, toName) == 0) {
+            return Refused(FileRefusal::kTargetChanged);
         }
-        return Refused(FileRefusal::kTargetChanged);
+        const int error = errno;
+        const std::string aside = AsideName(toName);
+        if (!aside.empty() && RenameNoReplace(dirFd, temporary, dirFd, aside.c_str())) {
+            GiveNameBack(dirFd, aside.c_str(), toName);
+        }
+        return SystemError(FileConcern::kTarget, error);
     }
     const int error = errno;
     if (error != EINVAL && error != ENOSYS && error != EOPNOTSUPP) {
