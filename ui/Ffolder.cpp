@@ -14,7 +14,6 @@
 #include <QVBoxLayout>
 #include <optional>
 
-#include "engine/queries.h"
 #include "ui/Ffolderbrowse.h"
 #include "ui/Forms.h"
 #include "ui/Look.h"

@@ -21,7 +21,6 @@
 #include <optional>
 #include <utility>
 
-#include "engine/queries.h"
 #include "platform/volumes/drives.h"
 #include "ui/Look.h"
 #include "ui/Shell.h"

@@ -30,7 +30,6 @@
 #include <limits>
 #include <utility>
 
-#include "platform/system/system.h"
 #include "ui/Application.h"
 #include "ui/Fabout.h"
 #include "ui/Ffolder.h"

@@ -21,6 +21,7 @@
 #include "ui/Forms.h"
 #include "ui/Shell.h"
 #include "ui/Text.h"
+#include "windowlogic/folder_dialog.h"
 #include "windowlogic/folder_lists.h"
 #include "windowlogic/list_commands.h"
 
@@ -271,24 +272,11 @@ void TForm1::LoadDestinationList(int group) {
 
 void TForm1::ShowFolderDetails(const std::string& path, QLabel* labelLabel, QLabel* serialLabel,
                                QLabel* typeLabel) {
-    struct Details {
-        std::string description;
-        std::string label;
-        std::uint32_t serial = 0;
-    };
+    using Details = windowlogic::DriveDetails;
     std::uint64_t& asked = detailsAsked_[typeLabel == lblType1 ? 0 : 1];
     const std::uint64_t question = ++asked;
-    const std::string driveText = path.substr(0, 2);
-    const char letter = path.empty() ? '\0' : path[0];
     questions_.Ask<Details>(
-        [driveText, letter] {
-            Details details;
-            GetDriveDescription(letter, &details.description);
-            // An unreadable volume leaves the drive text itself in the label.
-            details.label = driveText;
-            details.serial = GetVolumeSerial(driveText, details.label);
-            return details;
-        },
+        [driveText = path.substr(0, 2)] { return windowlogic::DriveDetailsOf(driveText); },
         [this, &asked, question, labelLabel, serialLabel, typeLabel](const Details& details) {
             if (asked != question) {
                 return;

@@ -122,16 +122,26 @@ SaveRule SaveRuleFor(std::string_view path, bool folderExists, std::uint32_t ser
     return {exists, exists && serial != 0};
 }
 
+DriveDetails DriveDetailsOf(const std::string& driveText) {
+    DriveDetails details;
+    details.label = driveText;
+    details.serial = GetVolumeSerial(driveText, details.label);
+    details.driveType = static_cast<int>(
+        GetDriveDescription(driveText.empty() ? '\0' : driveText.front(), &details.description));
+    return details;
+}
+
 DiskInfo DiskInfoOf(const std::string& path) {
     DiskInfo info;
     if (path.empty()) {
         return info;
     }
-    const std::string driveText{path.front(), ':'};
-    info.label = driveText;
-    info.serial = GetVolumeSerial(driveText, info.label);
+    DriveDetails drive = DriveDetailsOf({path.front(), ':'});
+    info.label = std::move(drive.label);
+    info.serial = drive.serial;
+    info.description = std::move(drive.description);
+    info.driveType = drive.driveType;
     info.rule = SaveRuleFor(path, PathFits(path) && FolderExists(path), info.serial);
-    info.driveType = static_cast<int>(GetDriveDescription(path.front(), &info.description));
     return info;
 }
 

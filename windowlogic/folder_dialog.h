@@ -50,6 +50,17 @@ SaveRule SaveRuleFor(std::string_view path, bool folderExists, std::uint32_t ser
 // cannot be read) and serial, the drive type with its sentence, and the Save rule. Each part is
 // asked of the system now, so a volume that stopped answering holds the caller: windows ask it
 // off their user-interface thread. The empty path reads nothing.
+// What a details line shows of the drive of `driveText` ("C:"): the drive's description and type,
+// the volume's label (the drive text itself where the volume does not answer) and its serial. It
+// asks the volume, so a window asks it off its own thread.
+struct DriveDetails {
+    std::string description;
+    int driveType = 0;
+    std::string label;
+    std::uint32_t serial = 0;
+};
+DriveDetails DriveDetailsOf(const std::string& driveText);
+
 struct DiskInfo {
     std::string label;
     std::uint32_t serial = 0;

@@ -26,7 +26,6 @@ public:
     // too.
     int ShowModal();
     void EndModal(int result);
-    bool InModal() const { return modal_; }
 
 protected:
     // Creates the window, hidden; the messages arrive at HandleMessage from WM_NCCREATE on.

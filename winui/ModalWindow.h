@@ -25,7 +25,6 @@ protected:
     int RunModal(HWND owner);
     // Ends the modal loop with `result` unless CanClose refuses it.
     void EndModal(int result);
-    bool IsModal() const { return modal_; }
 
     // A child control at no particular place (Layout places it), with the window's font.
     HWND Child(const char* className, const char* text, DWORD style, int id, DWORD exStyle = 0);

@@ -269,7 +269,7 @@ HIMAGELIST FolderImages(HWND window) {
     return found->second;
 }
 
-HICON GlyphIcon(HWND window, Glyph glyph) {
+static HICON GlyphIcon(HWND window, Glyph glyph) {
     static constexpr std::array<Drawing, 4> kGlyphs = {Floppy, CloseCross, RefreshArrow, NewFolder};
     static std::map<std::pair<UINT, Glyph>, HICON> icons;  // UI thread only
     const auto key = std::make_pair(DpiOf(window), glyph);

@@ -11,7 +11,6 @@ namespace tarnwick::winui {
 HIMAGELIST FolderImages(HWND window);
 
 enum class Glyph { kSave, kClose, kRefresh, kNewFolder };
-HICON GlyphIcon(HWND window, Glyph glyph);
 
 // Gives a push button its picture beside its text.
 void SetButtonGlyph(HWND button, Glyph glyph);

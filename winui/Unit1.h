@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "engine/copy_pass.h"
+#include "windowlogic/folder_dialog.h"
 #include "windowlogic/folder_lists.h"
 #include "windowlogic/run_display.h"
 #include "winui/Form.h"
@@ -158,9 +159,7 @@ private:
     struct Details {
         int line = 0;
         std::uint64_t question = 0;
-        std::string description;
-        std::string label;
-        std::uint32_t serial = 0;
+        windowlogic::DriveDetails drive;
     };
 
     void CreateControls();

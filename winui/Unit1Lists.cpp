@@ -149,14 +149,9 @@ void TForm1::ShowFolderDetails(const std::string& path, int line) {
     auto details = std::make_shared<Details>();
     details->line = line;
     details->question = ++detailsAsked_[line];
-    const std::string driveText = path.substr(0, 2);
-    const char letter = path.empty() ? '\0' : path[0];
     HWND window = postTo_;
-    AskInBackground([window, driveText, letter, details] {
-        GetDriveDescription(letter, &details->description);
-        // An unreadable volume leaves the drive text itself in the label.
-        details->label = driveText;
-        details->serial = GetVolumeSerial(driveText, details->label);
+    AskInBackground([window, driveText = path.substr(0, 2), details] {
+        details->drive = windowlogic::DriveDetailsOf(driveText);
         auto* posted = new Details(std::move(*details));
         if (!PostMessageA(window, kDetailsAnswered, 0, reinterpret_cast<LPARAM>(posted))) {
             delete posted;
@@ -169,9 +164,9 @@ void TForm1::DetailsAnswered(const Details& details) {
         return;
     }
     const bool source = details.line == 0;
-    SetWindowTextA(source ? lblType1 : lblType2, details.description.c_str());
-    SetWindowTextA(source ? lblLabel1 : lblLabel2, details.label.c_str());
-    SetWindowTextA(source ? lblSerial1 : lblSerial2, std::to_string(details.serial).c_str());
+    SetWindowTextA(source ? lblType1 : lblType2, details.drive.description.c_str());
+    SetWindowTextA(source ? lblLabel1 : lblLabel2, details.drive.label.c_str());
+    SetWindowTextA(source ? lblSerial1 : lblSerial2, std::to_string(details.drive.serial).c_str());
     PlaceDetails(details.line);
 }
 
