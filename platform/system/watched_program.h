@@ -18,6 +18,13 @@ public:
     static std::optional<WatchedProgram> Start(const std::string& program,
                                                const std::vector<std::string>& arguments);
 
+    WatchedProgram(WatchedProgram&& other) noexcept
+        : pid_(std::exchange(other.pid_, -1)), ended_(std::move(other.ended_)) {}
+    WatchedProgram& operator=(WatchedProgram&&) = delete;
+    // A program whose end was not asked for is waited for on a thread of its own, so that it
+    // leaves no zombie behind.
+    ~WatchedProgram();
+
     // Readable once the program has ended; -1 where the system cannot tell (the end is then never
     // reported).
     int EndDescriptor() const { return ended_.get(); }
@@ -29,7 +36,7 @@ public:
 private:
     WatchedProgram(int pid, UniqueFd ended) : pid_(pid), ended_(std::move(ended)) {}
 
-    int pid_;
+    int pid_;  // -1 once its end is known, or when moved from
     UniqueFd ended_;
 };
 

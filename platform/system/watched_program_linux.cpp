@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <exception>
+#include <thread>
 
 extern char** environ;
 
@@ -36,7 +38,24 @@ std::optional<WatchedProgram> WatchedProgram::Start(const std::string& program,
     return WatchedProgram(pid, UniqueFd(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0))));
 }
 
+WatchedProgram::~WatchedProgram() {
+    if (pid_ <= 0) {
+        return;
+    }
+    try {
+        std::thread([pid = pid_] {
+            while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+            }
+        }).detach();
+    } catch (const std::exception&) {
+        // Without a thread the program is left to be reaped when this one ends.
+    }
+}
+
 std::optional<int> WatchedProgram::ExitStatus() {
+    if (pid_ <= 0) {
+        return -1;
+    }
     int status = 0;
     pid_t ended = 0;
     do {
@@ -45,6 +64,7 @@ std::optional<int> WatchedProgram::ExitStatus() {
     if (ended == 0) {
         return std::nullopt;
     }
+    pid_ = -1;
     if (ended < 0) {
         return -1;  // already gone: nothing tells how
     }
